@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages the build and the tests need. Safe to run again.
+set -euo pipefail
+
+PACKAGES=(
+  g++ cmake ninja-build pkg-config git
+  nlohmann-json3-dev libzip-dev libexpat1-dev libcld2-dev libicu-dev libfmt-dev
+  libgtest-dev libgmock-dev
+  python3 python3-numpy nodejs npm
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  SUDO=""
+  [[ $(id -u) -ne 0 ]] && SUDO=sudo
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

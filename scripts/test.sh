@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Sets everything up on a fresh Debian 12 machine, builds, and runs every test:
+# the GoogleTest suite through CTest and the end-to-end MCP tests through Node.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build
+
+ctest --test-dir build --output-on-failure -j2
+
+(cd tests/e2e && npm ci --no-audit --no-fund --silent && node --test --test-concurrency=1)
