@@ -73,11 +73,12 @@ std::optional<LineReader::Line> LineReader::next() {
     std::size_t lf = buffer_.find('\n', scanned);
     if (lf != std::string::npos) {
       Line line;
-      if (discarding || lf - pos_ > max_line_ + 1) {
+      std::size_t length = lf - pos_;
+      if (length > 0 && buffer_[lf - 1] == '\r') --length;
+      if (discarding || length > max_line_) {
         line.too_long = true;
       } else {
-        line.text.assign(buffer_, pos_, lf - pos_);
-        if (!line.text.empty() && line.text.back() == '\r') line.text.pop_back();
+        line.text.assign(buffer_, pos_, length);
       }
       pos_ = lf + 1;
       return line;
@@ -94,6 +95,10 @@ std::optional<LineReader::Line> LineReader::next() {
       Line line;
       line.too_long = discarding;
       if (!discarding) line.text.assign(buffer_, pos_);
+      if (line.text.size() > max_line_) {
+        line.text.clear();
+        line.too_long = true;
+      }
       buffer_.clear();
       pos_ = 0;
       return line;
