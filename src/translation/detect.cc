@@ -1,0 +1,233 @@
+#include "translation/detect.h"
+
+#include <unicode/uscript.h>
+
+#include <map>
+#include <utility>
+
+#include "platform/text.h"
+
+// CLD2's header needs these two before it.
+// clang-format off
+#include <cstdio>
+#include <cld2/public/encodings.h>
+#include <cld2/public/compact_lang_det.h>
+// clang-format on
+
+namespace quorvel {
+
+const std::array<DetectorLanguage, 48> DETECTOR_LANGUAGE_TAGS = {{
+    {"English", "eng", "en"},
+    {"Russian", "rus", "ru"},
+    {"Mandarin Chinese", "cmn", "zh"},
+    {"Spanish", "spa", "es"},
+    {"Portuguese", "por", "pt"},
+    {"Italian", "ita", "it"},
+    {"Bengali", "ben", "bn"},
+    {"French", "fra", "fr"},
+    {"German", "deu", "de"},
+    {"Ukrainian", "ukr", "uk"},
+    {"Arabic", "ara", "ar"},
+    {"Hindi", "hin", "hi"},
+    {"Japanese", "jpn", "ja"},
+    {"Hebrew", "heb", "he"},
+    {"Polish", "pol", "pl"},
+    {"Korean", "kor", "ko"},
+    {"Norwegian Bokmål", "nob", "no"},
+    {"Danish", "dan", "da"},
+    {"Swedish", "swe", "sv"},
+    {"Finnish", "fin", "fi"},
+    {"Turkish", "tur", "tr"},
+    {"Dutch", "nld", "nl"},
+    {"Hungarian", "hun", "hu"},
+    {"Czech", "ces", "cs"},
+    {"Greek", "ell", "el"},
+    {"Bulgarian", "bul", "bg"},
+    {"Marathi", "mar", "mr"},
+    {"Kannada", "kan", "kn"},
+    {"Romanian", "ron", "ro"},
+    {"Slovenian", "slv", "sl"},
+    {"Croatian", "hrv", "hr"},
+    {"Serbian", "srp", "sr"},
+    {"Lithuanian", "lit", "lt"},
+    {"Latvian", "lav", "lv"},
+    {"Estonian", "est", "et"},
+    {"Tamil", "tam", "ta"},
+    {"Vietnamese", "vie", "vi"},
+    {"Urdu", "urd", "ur"},
+    {"Thai", "tha", "th"},
+    {"Gujarati", "guj", "gu"},
+    {"Punjabi", "pan", "pa"},
+    {"Indonesian", "ind", "id"},
+    {"Telugu", "tel", "te"},
+    {"Persian", "pes", "fa"},
+    {"Malayalam", "mal", "ml"},
+    {"Zulu", "zul", "zu"},
+    {"Slovak", "slk", "sk"},
+    {"Catalan", "cat", "ca"},
+}};
+
+namespace {
+
+constexpr std::size_t MINIMUM_WORDS = 3;
+constexpr double MINIMUM_CONFIDENCE = 0.15;
+
+// Detection only needs a sample; a bound keeps a giant paragraph from costing unbounded time
+// and keeps lengths within CLD2's int.
+constexpr std::size_t MAX_DETECTION_BYTES = std::size_t{1} << 20;
+
+// CLD2 spells these languages its own way. It also tells apart close relatives that are
+// not on the allow-list (Bosnian, Malay, Afrikaans) and then gives no allowed candidate at
+// all; the nearest allowed relative names the source far better than the English fallback.
+constexpr std::pair<std::string_view, std::string_view> CLD2_CODE_ALIASES[] = {
+    {"iw", "he"}, {"zh-Hant", "zh"}, {"nn", "no"}, {"bs", "hr"}, {"ms", "id"}, {"af", "nl"},
+};
+
+// Scripts written without spaces between words: such texts are worth identifying however
+// few "words" they have.
+bool is_unspaced_script_char(char32_t c) {
+  return (c >= 0x3040 && c <= 0x30FF) || (c >= 0x3400 && c <= 0x4DBF) ||
+         (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0xAC00 && c <= 0xD7AF);
+}
+
+std::string_view cut_at_char_boundary(std::string_view s, std::size_t max_bytes) {
+  if (s.size() <= max_bytes) return s;
+  std::size_t end = max_bytes;
+  while (end > 0 && (static_cast<unsigned char>(s[end]) & 0xC0) == 0x80) --end;
+  return s.substr(0, end);
+}
+
+struct ScriptCensus {
+  std::map<UScriptCode, std::size_t> counts;  // letters per script, Common and Inherited left out
+  bool has_kana = false;
+  bool has_unspaced = false;
+};
+
+ScriptCensus take_census(std::string_view text) {
+  ScriptCensus census;
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    auto c = next_char(text, pos);
+    if (!c) {
+      ++pos;
+      continue;
+    }
+    if (is_unspaced_script_char(*c)) census.has_unspaced = true;
+    UErrorCode status = U_ZERO_ERROR;
+    UScriptCode script = uscript_getScript(static_cast<UChar32>(*c), &status);
+    if (U_FAILURE(status) || script == USCRIPT_COMMON || script == USCRIPT_INHERITED ||
+        script == USCRIPT_UNKNOWN) {
+      continue;
+    }
+    if (script == USCRIPT_HIRAGANA || script == USCRIPT_KATAKANA) census.has_kana = true;
+    ++census.counts[script];
+  }
+  return census;
+}
+
+std::optional<UScriptCode> dominant_script(const ScriptCensus& census) {
+  std::optional<UScriptCode> best;
+  std::size_t best_count = 0;
+  for (const auto& [script, count] : census.counts) {
+    if (count > best_count) {
+      best = script;
+      best_count = count;
+    }
+  }
+  return best;
+}
+
+// Scripts that belong to one language of the allow-list decide the language alone: the
+// statistics have nothing to add, and CLD2 misses very short CJK and Hangul texts.
+std::optional<std::string_view> language_of_script(UScriptCode script, bool has_kana) {
+  switch (script) {
+    case USCRIPT_HANGUL:
+      return "ko";
+    case USCRIPT_HIRAGANA:
+    case USCRIPT_KATAKANA:
+      return "ja";
+    case USCRIPT_HAN:
+      return has_kana ? "ja" : "zh";
+    case USCRIPT_HEBREW:
+      return "he";
+    case USCRIPT_GREEK:
+      return "el";
+    case USCRIPT_THAI:
+      return "th";
+    case USCRIPT_GUJARATI:
+      return "gu";
+    case USCRIPT_TAMIL:
+      return "ta";
+    case USCRIPT_TELUGU:
+      return "te";
+    case USCRIPT_KANNADA:
+      return "kn";
+    case USCRIPT_MALAYALAM:
+      return "ml";
+    case USCRIPT_GURMUKHI:
+      return "pa";
+    case USCRIPT_BENGALI:
+      return "bn";
+    default:
+      return std::nullopt;
+  }
+}
+
+std::optional<std::string_view> allowed_tag(CLD2::Language language) {
+  std::string_view code = CLD2::LanguageCode(language);
+  for (const auto& [alias, tag] : CLD2_CODE_ALIASES) {
+    if (code == alias) code = tag;
+  }
+  for (const auto& row : DETECTOR_LANGUAGE_TAGS) {
+    if (row.tag == code) return row.tag;
+  }
+  return std::nullopt;
+}
+
+struct Guess {
+  std::string_view tag;
+  double confidence = 0;
+};
+
+// CLD2's best candidate on the allow-list; its confidence is the share of the text CLD2
+// gives it.
+std::optional<Guess> identify_statistically(std::string_view text) {
+  CLD2::CLDHints hints{nullptr, nullptr, CLD2::UNKNOWN_ENCODING, CLD2::UNKNOWN_LANGUAGE};
+  CLD2::Language languages[3];
+  int percents[3];
+  double scores[3];
+  int text_bytes = 0;
+  bool reliable = false;
+  int valid_prefix_bytes = 0;
+  CLD2::ExtDetectLanguageSummaryCheckUTF8(text.data(), static_cast<int>(text.size()), true, &hints,
+                                          CLD2::kCLDFlagBestEffort, languages, percents, scores,
+                                          nullptr, &text_bytes, &reliable, &valid_prefix_bytes);
+  for (int i = 0; i < 3; ++i) {
+    if (auto tag = allowed_tag(languages[i])) return Guess{*tag, percents[i] / 100.0};
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> detect_source_language(std::string_view text) {
+  std::string_view t = cut_at_char_boundary(trim(text), MAX_DETECTION_BYTES);
+  ScriptCensus census = take_census(t);
+  if (!census.has_unspaced && split_words(t).size() < MINIMUM_WORDS) return std::nullopt;
+
+  auto script = dominant_script(census);
+  if (!script) return std::nullopt;
+  if (auto tag = language_of_script(*script, census.has_kana)) return std::string(*tag);
+
+  auto guess = identify_statistically(t);
+  if (!guess || guess->confidence < MINIMUM_CONFIDENCE) return std::nullopt;
+  return std::string(guess->tag);
+}
+
+std::string source_tag_for(const TranslationRequest& request, std::string_view text) {
+  if (request.source) return *request.source;
+  if (auto tag = detect_source_language(text)) return *tag;
+  return "en";
+}
+
+}  // namespace quorvel
