@@ -1,0 +1,67 @@
+#pragma once
+// Whole-file reads with a size bound, and writes that never leave a half-written file: the
+// new content goes to a temporary file in the target's directory, is flushed to disk and
+// only then renamed over the target.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/error.h"
+
+namespace quorvel {
+
+/// Reads the whole file. Fails with "reading {path}" (the system error as cause), or with a
+/// message naming the limit when the file holds more than `max_bytes`; the size is checked
+/// before anything is read, and again while reading in case the file grows.
+Result<std::string> read_file(const std::string& path, std::uint64_t max_bytes);
+
+/// Like read_file, and the content must be valid UTF-8 ("reading {path}" otherwise).
+Result<std::string> read_text_file(const std::string& path, std::uint64_t max_bytes);
+
+/// The future content of `target`, written to a temporary file beside it. Until commit()
+/// succeeds, the target is untouched; the temporary file is removed when a PendingFile is
+/// destroyed without a successful commit. Errors carry the system error text as message
+/// (and as cause); callers word them in their own terms.
+class PendingFile {
+ public:
+  /// Creates the temporary file in the directory of `target` (of the file it links to, if
+  /// `target` is a symbolic link). The committed file gets the permission bits of the file
+  /// it replaces, or the usual bits of a new file.
+  static Result<PendingFile> create(const std::string& target);
+
+  PendingFile(PendingFile&& other) noexcept;
+  PendingFile& operator=(PendingFile&& other) noexcept;
+  PendingFile(const PendingFile&) = delete;
+  PendingFile& operator=(const PendingFile&) = delete;
+  ~PendingFile();
+
+  const std::string& temp_path() const { return temp_path_; }
+
+  /// Appends to the temporary file through its open descriptor.
+  Result<void> write(std::string_view bytes);
+
+  /// Closes the descriptor so that another writer can replace the temporary file by path
+  /// (the zip library writes its own temporary file and renames it onto ours).
+  Result<void> close_descriptor();
+
+  /// Flushes the temporary file to disk and renames it over the target.
+  Result<void> commit();
+
+ private:
+  PendingFile(std::string target, std::string temp_path, int fd, unsigned mode);
+  void discard();
+
+  std::string target_;
+  std::string temp_path_;
+  int fd_ = -1;
+  unsigned mode_ = 0;
+  bool done_ = false;
+};
+
+/// Replaces `path` with `content` through a PendingFile. Any failure, creating the
+/// temporary file included, is "writing {path}" with the system error as cause; the file
+/// at `path` is then unchanged.
+Result<void> write_file_atomic(const std::string& path, std::string_view content);
+
+}  // namespace quorvel

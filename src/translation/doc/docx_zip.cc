@@ -1,0 +1,134 @@
+#include "translation/doc/docx_zip.h"
+
+#include <fcntl.h>
+#include <fmt/core.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+#include "translation/doc/limits.h"
+
+namespace quorvel {
+namespace {
+
+std::string archive_error(zip_t* archive) {
+  return zip_strerror(archive);
+}
+
+std::unexpected<Error> limit_error(std::string what) {
+  return fail(ErrorKind::limit, "reading docx zip: " + what);
+}
+
+}  // namespace
+
+std::string entry_overflow_message(const std::string& name) {
+  return fmt::format("reading docx zip: entry {} holds more than its recorded size", name);
+}
+
+Result<ZipArchive> ZipArchive::open(const std::string& path, const std::string& open_message,
+                                    const std::optional<std::string>& archive_message) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return fail(ErrorKind::io, open_message, std::strerror(errno));
+  FILE* file = ::fdopen(fd, "rb");
+  if (file == nullptr) {
+    int err = errno;
+    ::close(fd);
+    return fail(ErrorKind::io, open_message, std::strerror(err));
+  }
+
+  zip_error_t error;
+  zip_error_init(&error);
+  auto archive_failure = [&] {
+    std::string cause = zip_error_strerror(&error);
+    zip_error_fini(&error);
+    return fail(ErrorKind::format, archive_message.value_or(cause), cause);
+  };
+  // From here on the zip source owns the file and closes it.
+  zip_source_t* source = zip_source_filep_create(file, 0, -1, &error);
+  if (source == nullptr) {
+    std::fclose(file);
+    return archive_failure();
+  }
+  zip_t* archive = zip_open_from_source(source, ZIP_RDONLY, &error);
+  if (archive == nullptr) {
+    zip_source_free(source);
+    return archive_failure();
+  }
+  zip_error_fini(&error);
+  return ZipArchive(archive);
+}
+
+ZipArchive::ZipArchive(ZipArchive&& other) noexcept
+    : archive_(std::exchange(other.archive_, nullptr)) {}
+
+ZipArchive::~ZipArchive() {
+  if (archive_ != nullptr) zip_discard(archive_);
+}
+
+Result<std::vector<ZipEntry>> ZipArchive::entries() const {
+  zip_int64_t count = zip_get_num_entries(archive_, 0);
+  if (count < 0) return fail(ErrorKind::format, archive_error(archive_));
+  if (static_cast<std::uint64_t>(count) > MAX_DOCX_ENTRIES) {
+    return limit_error(fmt::format("more than {} entries", MAX_DOCX_ENTRIES));
+  }
+  std::vector<ZipEntry> entries;
+  entries.reserve(static_cast<std::size_t>(count));
+  for (zip_uint64_t i = 0; i < static_cast<zip_uint64_t>(count); ++i) {
+    zip_stat_t st;
+    if (zip_stat_index(archive_, i, ZIP_FL_ENC_RAW, &st) != 0) {
+      return fail(ErrorKind::format, archive_error(archive_));
+    }
+    if ((st.valid & ZIP_STAT_NAME) == 0 || (st.valid & ZIP_STAT_SIZE) == 0 ||
+        (st.valid & ZIP_STAT_COMP_SIZE) == 0) {
+      return fail(ErrorKind::format, "Zip archive inconsistent");
+    }
+    ZipEntry entry{st.name, st.size, st.comp_size};
+    if (entry.size > MAX_DOCX_ENTRY_BYTES) {
+      return limit_error(fmt::format("entry {} is larger than the 4 GiB entry limit", entry.name));
+    }
+    if (entry.size > DOCX_RATIO_GRACE_BYTES &&
+        entry.size / MAX_DOCX_INFLATE_RATIO > entry.compressed_size) {
+      return limit_error(fmt::format("entry {} expands more than {} times (a zip bomb)", entry.name,
+                                     MAX_DOCX_INFLATE_RATIO));
+    }
+    entries.push_back(std::move(entry));
+  }
+  return entries;
+}
+
+Result<std::string> ZipArchive::read(std::uint64_t index, std::uint64_t size) const {
+  zip_file_t* file = zip_fopen_index(archive_, index, 0);
+  if (file == nullptr) return fail(ErrorKind::format, archive_error(archive_));
+  auto file_failure = [&] {
+    std::string message = zip_file_strerror(file);
+    zip_fclose(file);
+    return fail(ErrorKind::format, message, message);
+  };
+
+  std::string content(static_cast<std::size_t>(size), '\0');
+  std::size_t filled = 0;
+  while (filled < content.size()) {
+    zip_int64_t n = zip_fread(file, content.data() + filled, content.size() - filled);
+    if (n < 0) return file_failure();
+    if (n == 0) break;
+    filled += static_cast<std::size_t>(n);
+  }
+  content.resize(filled);
+  // One more read reaches the end of the data, where the checksum is verified, or shows
+  // that the entry holds more than it claims.
+  char probe;
+  zip_int64_t extra = zip_fread(file, &probe, 1);
+  if (extra < 0) return file_failure();
+  if (extra > 0) {
+    const char* name = zip_get_name(archive_, index, ZIP_FL_ENC_RAW);
+    zip_fclose(file);
+    return fail(ErrorKind::limit, entry_overflow_message(name ? name : "?"));
+  }
+  zip_fclose(file);
+  return content;
+}
+
+}  // namespace quorvel

@@ -1,0 +1,30 @@
+#pragma once
+// Bounds that keep hostile or broken documents from exhausting memory, disk or time. Every
+// refusal names the bound it hit.
+
+#include <cstdint>
+
+namespace quorvel {
+
+constexpr std::uint64_t MIB = 1024 * 1024;
+
+/// Text and subtitle files are read whole; refuse larger ones before reading.
+constexpr std::uint64_t MAX_TEXT_FILE_BYTES = 256 * MIB;
+
+/// Sum of the uncompressed sizes of the DOCX parts that are read for text. Real documents
+/// stay far below; a larger sum means a bomb or something that is not a document.
+constexpr std::uint64_t MAX_DOCX_TEXT_BYTES = 256 * MIB;
+
+/// Entries in one DOCX package.
+constexpr std::uint64_t MAX_DOCX_ENTRIES = 100'000;
+
+/// Zip-bomb guard for every entry, as office-file libraries apply it: an entry may expand
+/// at most 100 times (compressed / uncompressed >= 0.01), once it is larger than 100 KiB
+/// uncompressed (small entries of repeated bytes compress better than that legitimately).
+constexpr std::uint64_t MAX_DOCX_INFLATE_RATIO = 100;
+constexpr std::uint64_t DOCX_RATIO_GRACE_BYTES = 100 * 1024;
+
+/// Largest single entry, uncompressed (the most a zip without 64-bit extensions can hold).
+constexpr std::uint64_t MAX_DOCX_ENTRY_BYTES = 0xFFFFFFFFull;
+
+}  // namespace quorvel

@@ -1,0 +1,107 @@
+#include "translation/doc/plain_text.h"
+
+#include "platform/files.h"
+#include "platform/text.h"
+#include "translation/doc/limits.h"
+
+namespace quorvel {
+namespace {
+
+bool is_fence_line(std::string_view line) {
+  auto rest = trim_start(line);
+  return rest.starts_with("```") || rest.starts_with("~~~");
+}
+
+class PlainParser {
+ public:
+  void line(std::string_view line) {
+    if (is_fence_line(line)) {
+      flush_paragraph();
+      append_line(literal_, line);
+      if (!in_fence_) {
+        in_fence_ = true;
+      } else {
+        flush_literal();
+        in_fence_ = false;
+      }
+    } else if (in_fence_) {
+      append_line(literal_, line);
+    } else if (!is_blank(line)) {
+      append_line(paragraph_, line);
+    } else {
+      flush_paragraph();
+      append_line(literal_, line);
+      flush_literal();
+    }
+  }
+
+  PlainDocument finish() {
+    flush_paragraph();
+    flush_literal();  // an unclosed fence runs to the end of the file
+    return std::move(document_);
+  }
+
+ private:
+  static void append_line(std::string& to, std::string_view line) {
+    to += line;
+    to += '\n';
+  }
+
+  void flush_paragraph() {
+    if (!is_blank(paragraph_)) {
+      document_.blocks.emplace_back(std::in_place_type<plain_text::SegmentRef>,
+                                    document_.segments.size());
+      document_.segments.push_back(Segment{std::string(trim_end(paragraph_))});
+    }
+    paragraph_.clear();
+  }
+
+  void flush_literal() {
+    if (literal_.empty()) return;
+    document_.blocks.emplace_back(std::in_place_type<plain_text::Literal>, std::move(literal_));
+    literal_.clear();
+  }
+
+  PlainDocument document_;
+  std::string paragraph_;
+  std::string literal_;
+  bool in_fence_ = false;
+};
+
+}  // namespace
+
+Result<PlainDocument> split_plain_text(std::string_view text) {
+  PlainParser parser;
+  for (auto line : split_lines(text)) parser.line(line);
+  auto document = parser.finish();
+  if (document.segments.empty()) return fail(ErrorKind::format, "no translatable text found");
+  return document;
+}
+
+Result<PlainDocument> parse_plain_text(const std::string& path) {
+  auto text = read_text_file(path, MAX_TEXT_FILE_BYTES);
+  if (!text) return std::unexpected(text.error());
+  return split_plain_text(*text);
+}
+
+std::string render_plain_text(const PlainDocument& document, const Translations& translations) {
+  std::string out;
+  for (const auto& block : document.blocks) {
+    if (const auto* literal = std::get_if<plain_text::Literal>(&block)) {
+      out += literal->text;
+      continue;
+    }
+    auto index = std::get<plain_text::SegmentRef>(block).segment;
+    const auto& translation = translations[index];
+    out += translation ? trim_end(*translation) : std::string_view(document.segments[index].text);
+    out += '\n';
+  }
+  return out;
+}
+
+Result<void> write_plain_text(const PlainDocument& document, const Translations& translations,
+                              const std::string& output_path) {
+  return write_file_atomic(output_path, render_plain_text(document, translations));
+}
+
+}  // namespace quorvel
