@@ -1,0 +1,67 @@
+#pragma once
+// Generation on a llama context: prompts run one after another on sequence 0, and each keeps
+// the part of the context's memory that matches its leading tokens, so the instruction text
+// that consecutive translation prompts share is decoded once per tool call.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/generator.h"
+#include "engine/llama_api.h"
+
+namespace quorvel {
+
+class Engine;
+
+/// What a context has done so far; benchmarks and tests read it to see prefix reuse work.
+struct GenerationCounters {
+  uint64_t prompt_tokens_decoded = 0;  // prompt tokens run through the model
+  uint64_t prompt_tokens_reused = 0;   // prompt tokens kept from the previous prompt
+  uint64_t tokens_generated = 0;       // sampled tokens added to an output (end marker excluded)
+};
+
+/// One llama context for one tool call. Borrows the Engine, which must outlive it; owns the
+/// context and frees it when dropped.
+class EngineContext final : public Generator {
+ public:
+  EngineContext(const Engine& engine, llama_context* ctx, int32_t n_batch);
+  EngineContext(const EngineContext&) = delete;
+  EngineContext& operator=(const EngineContext&) = delete;
+  ~EngineContext() override;
+
+  Result<std::string> generate(std::string_view prompt, uint32_t max_new_tokens,
+                               const SamplingParams& params) override;
+
+  Result<std::vector<std::string>> generate_many(const std::vector<PromptRequest>& prompts,
+                                                 const SamplingParams& params,
+                                                 const OnResult& on_result) override;
+
+  /// Positions available to one sequence (prompt, output and a margin of 8).
+  uint32_t context_length() const;
+  llama_context* context() const { return ctx_; }
+  /// The tokens of the last prompt placed in sequence 0 (not the generated ones after them).
+  const std::vector<llama_token>& prompt_tokens() const { return prompt_tokens_; }
+
+  GenerationCounters counters;
+  /// Benchmarks turn this off to measure what prefix reuse saves; every prompt is then
+  /// decoded from an empty memory.
+  bool reuse_prefix = true;
+
+ private:
+  Result<std::string> run_pass(std::string_view prompt, uint32_t max_new_tokens,
+                               const SamplingParams& params);
+  Result<std::vector<llama_token>> tokenize(std::string_view prompt) const;
+  int32_t keep_common_prefix(const std::vector<llama_token>& tokens);
+  Result<void> decode_prompt(int32_t from);
+  Result<std::string> sample_output(llama_sampler* chain, int64_t budget);
+
+  const Engine& engine_;
+  const LlamaApi& api_;
+  llama_context* ctx_;
+  int32_t n_batch_;
+  std::vector<llama_token> prompt_tokens_;
+};
+
+}  // namespace quorvel

@@ -1,0 +1,131 @@
+#include "engine/model.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <utility>
+
+#include "platform/env.h"
+#include "platform/system.h"
+
+namespace quorvel {
+
+namespace fs = std::filesystem;
+
+Engine::Engine(std::shared_ptr<const LlamaApi> api, llama_model* model)
+    : api_(std::move(api)), model_(model), vocab_(api_->llama_model_get_vocab(model)) {}
+
+Engine::Engine(Engine&& other) noexcept
+    : api_(std::move(other.api_)),
+      model_(std::exchange(other.model_, nullptr)),
+      vocab_(std::exchange(other.vocab_, nullptr)) {}
+
+Engine& Engine::operator=(Engine&& other) noexcept {
+  if (this != &other) {
+    if (model_ != nullptr) api_->llama_model_free(model_);
+    api_ = std::move(other.api_);
+    model_ = std::exchange(other.model_, nullptr);
+    vocab_ = std::exchange(other.vocab_, nullptr);
+  }
+  return *this;
+}
+
+Engine::~Engine() {
+  if (model_ != nullptr) api_->llama_model_free(model_);
+}
+
+int32_t gpu_layers_for(const fs::path& engine_dir) {
+  // Vulkan and Metal as on every platform; CUDA and ROCm builds exist on Linux only, and
+  // without offload they would run on the CPU alone.
+  for (const char* gpu : {"ggml-vulkan", "ggml-metal", "ggml-cuda", "ggml-hip"}) {
+    if (library_file(engine_dir, gpu)) return -1;
+  }
+  return 0;
+}
+
+Result<Engine> load_model(std::shared_ptr<const LlamaApi> api, const fs::path& model_path,
+                          int32_t gpu_layers) {
+  const std::string& native = model_path.native();
+  if (native.find('\0') != std::string::npos) {
+    return fail(ErrorKind::engine, "model path contains NUL");
+  }
+  llama_model_params params = api->llama_model_default_params();
+  params.devices = nullptr;
+  params.n_gpu_layers = gpu_layers;
+  params.use_extra_bufts = true;  // lets the CPU backend repack weights for faster kernels
+  llama_model* model = api->llama_model_load_from_file(native.c_str(), params);
+  if (model == nullptr) {
+    return fail(ErrorKind::engine, fmt::format("failed to load model {}", model_path.string()));
+  }
+  return Engine(std::move(api), model);
+}
+
+std::optional<int32_t> parse_strict_int32(std::string_view text) {
+  bool negative = false;
+  if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+    negative = text.front() == '-';
+    text.remove_prefix(1);
+  }
+  if (text.empty()) return std::nullopt;
+  // Magnitudes up to 2^31 fit; the bound is checked digit by digit, so any number of leading
+  // zeros is fine and no intermediate value overflows.
+  constexpr int64_t limit = int64_t{1} << 31;
+  int64_t magnitude = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    magnitude = magnitude * 10 + (c - '0');
+    if (magnitude > limit) return std::nullopt;
+  }
+  int64_t value = negative ? -magnitude : magnitude;
+  if (value > INT32_MAX) return std::nullopt;
+  return static_cast<int32_t>(value);
+}
+
+int32_t default_thread_count(unsigned processors) {
+  int64_t p = processors == 0 ? 8 : processors;
+  return static_cast<int32_t>(
+      std::min<int64_t>(16, std::min<int64_t>(p, std::max<int64_t>(4, p / 2))));
+}
+
+ContextSettings context_settings(const EnvLookup& env, unsigned processors) {
+  ContextSettings settings;
+  settings.threads = default_thread_count(processors);
+  if (auto value = env("AMBREL_THREADS")) {
+    if (auto threads = parse_strict_int32(*value); threads && *threads > 0) {
+      settings.threads = *threads;
+    }
+  }
+  if (auto value = env("AMBREL_FLASH_ATTN")) {
+    if (auto flash = parse_strict_int32(*value)) {
+      settings.flash_attn_type =
+          *flash > 0 ? LLAMA_FLASH_ATTN_TYPE_ENABLED : LLAMA_FLASH_ATTN_TYPE_DISABLED;
+    }
+  }
+  if (auto value = env("AMBREL_SWA_FULL"); value && (*value == "0" || *value == "1")) {
+    settings.swa_full = *value == "1";
+  }
+  return settings;
+}
+
+Result<std::unique_ptr<EngineContext>> create_context(const Engine& engine) {
+  return create_context(engine, context_settings(&env_var, logical_processor_count()));
+}
+
+Result<std::unique_ptr<EngineContext>> create_context(const Engine& engine,
+                                                      const ContextSettings& settings) {
+  const LlamaApi& api = engine.api();
+  llama_context_params params = api.llama_context_default_params();
+  params.n_ctx = CONTEXT_POSITIONS;
+  params.n_batch = PROMPT_BATCH;
+  params.n_threads = settings.threads;
+  params.n_threads_batch = settings.threads;
+  if (settings.flash_attn_type) {
+    params.flash_attn_type = static_cast<llama_flash_attn_type>(*settings.flash_attn_type);
+  }
+  if (settings.swa_full) params.swa_full = *settings.swa_full;
+  llama_context* ctx = api.llama_init_from_model(engine.model(), params);
+  if (ctx == nullptr) return fail(ErrorKind::engine, "failed to create llama context");
+  return std::make_unique<EngineContext>(engine, ctx, static_cast<int32_t>(PROMPT_BATCH));
+}
+
+}  // namespace quorvel
