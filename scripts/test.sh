@@ -5,6 +5,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
+# The llama.cpp engine and the test models live in the ignored .cache/, made here.
+bash scripts/fetch-engine.sh
+/usr/bin/python3 scripts/make-test-models.py
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build
 
