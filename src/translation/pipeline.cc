@@ -1,0 +1,163 @@
+#include "translation/pipeline.h"
+
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "platform/text.h"
+#include "translation/detect.h"
+#include "translation/prompt.h"
+
+namespace quorvel {
+
+namespace {
+
+// Sampled first for a natural translation, then greedy as the deterministic second chance.
+constexpr float FIRST_TEMPERATURE = 0.2f;
+constexpr float RETRY_TEMPERATURE = 0.0f;
+constexpr int32_t TOP_K = 64;
+constexpr float TOP_P = 0.95f;
+constexpr uint32_t SEED = 24301;
+
+constexpr std::size_t DETECTION_SAMPLE_BYTES = 4000;
+
+SamplingParams sampling(float temperature) {
+  return {temperature, TOP_K, TOP_P, SEED};
+}
+
+// The leading segments, each followed by a line feed, up to the first one that brings the
+// sample to the limit.
+std::string detection_sample(std::span<const Segment> segments) {
+  std::string sample;
+  for (const auto& segment : segments) {
+    sample += segment.text;
+    const bool full = sample.size() >= DETECTION_SAMPLE_BYTES;
+    sample += '\n';
+    if (full) break;
+  }
+  return sample;
+}
+
+// The working state of one translate_segments call.
+class Batch {
+ public:
+  Batch(Generator& generator, TranslationRequest request, std::span<const Segment> segments)
+      : generator_(generator),
+        request_(std::move(request)),
+        segments_(segments),
+        results_(segments.size()),
+        duplicates_(segments.size()) {}
+
+  void plan();
+  void run_pass(float temperature, bool last);
+  bool has_pending() const { return !pending_.empty(); }
+  // Slots never settled stay absent.
+  Translations finish() { return std::move(results_); }
+
+ private:
+  void settle(std::size_t position, const std::optional<std::string>& translation);
+  void handle_answer(std::size_t position, std::string_view answer, bool last);
+
+  Generator& generator_;
+  const TranslationRequest request_;
+  std::span<const Segment> segments_;
+  Translations results_;
+  std::vector<std::vector<std::size_t>> duplicates_;
+  std::vector<std::size_t> pending_;
+  std::vector<std::size_t> retry_;
+};
+
+// Passes through what needs no translation and keeps only the first of equal trimmed texts.
+void Batch::plan() {
+  std::unordered_map<std::string_view, std::size_t> first_with_text;
+  for (std::size_t i = 0; i < segments_.size(); ++i) {
+    const std::string& text = segments_[i].text;
+    if (needs_no_translation(text)) {
+      settle(i, text);
+      continue;
+    }
+    auto [it, inserted] = first_with_text.try_emplace(trim(text), i);
+    if (inserted) {
+      pending_.push_back(i);
+    } else {
+      duplicates_[it->second].push_back(i);
+    }
+  }
+}
+
+void Batch::settle(std::size_t position, const std::optional<std::string>& translation) {
+  results_[position] = translation;
+  for (std::size_t duplicate : duplicates_[position]) {
+    results_[duplicate] = translation;
+  }
+}
+
+void Batch::handle_answer(std::size_t position, std::string_view answer, bool last) {
+  const std::string& source = segments_[position].text;
+  std::string cleaned = clean_output(source, answer);
+  if (is_reliable(source, cleaned)) {
+    settle(position, std::move(cleaned));
+  } else if (!last) {
+    retry_.push_back(position);
+  } else {
+    settle(position, std::nullopt);
+  }
+}
+
+void Batch::run_pass(float temperature, bool last) {
+  std::vector<PromptRequest> prompts;
+  prompts.reserve(pending_.size());
+  for (std::size_t position : pending_) {
+    const std::string& text = segments_[position].text;
+    prompts.push_back({build_prompt(request_, text), token_budget(text)});
+  }
+  std::vector<bool> done(pending_.size(), false);
+  retry_.clear();
+
+  auto on_result = [&](std::size_t index, const std::string& answer) {
+    if (index < done.size() && !done[index]) {
+      done[index] = true;
+      handle_answer(pending_[index], answer, last);
+    }
+    return true;
+  };
+  // An error only stops the batch early; what it left unanswered is caught up below.
+  (void)generator_.generate_many(prompts, sampling(temperature), on_result);
+
+  for (std::size_t j = 0; j < pending_.size(); ++j) {
+    if (done[j]) continue;
+    settle(pending_[j], translate_one(generator_, request_, segments_[pending_[j]].text));
+  }
+  pending_ = std::move(retry_);
+  retry_.clear();
+}
+
+}  // namespace
+
+std::optional<std::string> translate_one(Generator& generator, const TranslationRequest& request,
+                                         std::string_view text) {
+  if (needs_no_translation(text)) return std::string(text);
+  const std::string prompt = build_prompt(request, text);
+  const uint32_t budget = token_budget(text);
+  for (float temperature : {FIRST_TEMPERATURE, RETRY_TEMPERATURE}) {
+    auto answer = generator.generate(prompt, budget, sampling(temperature));
+    if (!answer) continue;
+    std::string cleaned = clean_output(text, *answer);
+    if (is_reliable(text, cleaned)) return cleaned;
+  }
+  return std::nullopt;
+}
+
+Translations translate_segments(Generator& generator, const TranslationRequest& request,
+                                std::span<const Segment> segments) {
+  TranslationRequest copy = request;
+  if (!copy.source) copy.source = source_tag_for(copy, detection_sample(segments));
+
+  Batch batch(generator, std::move(copy), segments);
+  batch.plan();
+  if (batch.has_pending()) batch.run_pass(FIRST_TEMPERATURE, false);
+  if (batch.has_pending()) batch.run_pass(RETRY_TEMPERATURE, true);
+  return batch.finish();
+}
+
+}  // namespace quorvel
