@@ -12,6 +12,8 @@ exact token length.
                  its text is always valid UTF-8.
   constant.gguf  answers every prompt that ends with a line feed with exactly
                  "Bonjour le monde." and then <end_of_turn>, greedily and when sampled.
+  quirks.gguf    answers a prompt ending in a line feed with invalid UTF-8, and one ending
+                 in "!" with a piece too long for the piece buffer followed by "ok".
 
 Run with Debian's Python (numpy) after scripts/fetch-engine.sh, which provides gguf-py.
 Output: .cache/models/ (skipped when the models are already there for this script).
@@ -145,23 +147,25 @@ def make_tiny(path):
     write_model(path, "quorvel tiny test model", vocab, tensors)
 
 
-def make_constant(path):
+def make_chain_model(path, name, pieces, chains, seed):
     """Every block is an identity, so the logits depend on the last token alone: the output
     row of token B is aimed at the embedding of token A to make B the only likely successor
-    of A. The chain runs from the line feed that ends every prompt through the pieces of the
-    answer to <end_of_turn>."""
-    rng = np.random.default_rng(20240612)
-    pieces = ["Bonjour", SEPARATOR + "le", SEPARATOR + "monde."]
-    assert "".join(pieces).replace(SEPARATOR, " ") == CONSTANT_ANSWER
+    of A. Each chain (a list of token texts) runs from a prompt's last token to its end."""
+    rng = np.random.default_rng(seed)
     vocab = base_vocab() + [(p, gguf.TokenType.NORMAL) for p in pieces]
     n_vocab = len(vocab)
 
-    chain = [byte_token(vocab, 0x0A)] + [index_of(vocab, p) for p in pieces] + [index_of(vocab, "<end_of_turn>")]
+    links = []
+    for chain in chains:
+        ids = [index_of(vocab, t) for t in chain]
+        links += zip(ids, ids[1:])
+    states = [state for state, _ in links]
+    assert len(set(states)) == len(states), "a token can lead to one successor only"
     # Chain states own one embedding dimension each; other tokens live in the remaining ones.
     embd = rng.normal(0.0, 1.0, (n_vocab, N_EMBD))
-    embd[:, : len(chain)] = 0.0
+    embd[:, : len(links)] = 0.0
     output = np.zeros((n_vocab, N_EMBD))
-    for k, (state, successor) in enumerate(zip(chain, chain[1:])):
+    for k, (state, successor) in enumerate(links):
         embd[state] = 0.0
         embd[state, k] = 1.0
         # After the final norm the state is sqrt(N_EMBD) * unit vector: a logit of 40 for the
@@ -171,10 +175,29 @@ def make_constant(path):
     tensors = {"token_embd.weight": embd, "output_norm.weight": np.ones(N_EMBD), "output.weight": output}
     for i in range(N_LAYER):
         tensors.update(layer_tensors(rng, i, 0.2, identity=True))
-    write_model(path, "quorvel constant-answer test model", vocab, tensors)
+    write_model(path, name, vocab, tensors)
 
 
-MODELS = {"tiny.gguf": make_tiny, "constant.gguf": make_constant}
+def make_constant(path):
+    """From the line feed that ends every prompt: the answer's pieces, then <end_of_turn>."""
+    pieces = ["Bonjour", SEPARATOR + "le", SEPARATOR + "monde."]
+    assert "".join(pieces).replace(SEPARATOR, " ") == CONSTANT_ANSWER
+    make_chain_model(path, "quorvel constant-answer test model", pieces,
+                     [["<0x0A>"] + pieces + ["<end_of_turn>"]], 20240612)
+
+
+LONG_PIECE = "x" * 600
+
+
+def make_quirks(path):
+    """Outputs that a sound model never gives: after a line feed a lone UTF-8 lead byte, after
+    "!" a piece longer than any piece buffer followed by "ok"."""
+    make_chain_model(path, "quorvel quirks test model", [LONG_PIECE, "ok"],
+                     [["<0x0A>", "<0xC3>", "<end_of_turn>"],
+                      ["<0x21>", LONG_PIECE, "ok", "<end_of_turn>"]], 20240613)
+
+
+MODELS = {"tiny.gguf": make_tiny, "constant.gguf": make_constant, "quirks.gguf": make_quirks}
 
 
 def main():
