@@ -80,6 +80,11 @@ Result<void> parse_xml(std::string_view xml, XmlHandler& handler) {
   if (xml.size() > static_cast<std::size_t>(INT_MAX)) {
     return fail(ErrorKind::limit, "xml: the part is larger than 2 GiB");
   }
+  // expat recognises UTF-16 and UTF-32 from the first bytes whatever encoding it was told.
+  // Their "<" holds zero bytes, which UTF-8 XML never contains.
+  if (xml.find('\0') != std::string_view::npos) {
+    return fail(ErrorKind::format, "xml: the part is not encoded in UTF-8");
+  }
   // Declaring the encoding up front makes expat read every part as UTF-8 whatever it says
   // of itself; a part that is really UTF-16 then fails as malformed.
   std::unique_ptr<XML_ParserStruct, ParserDeleter> parser(XML_ParserCreate("UTF-8"));
