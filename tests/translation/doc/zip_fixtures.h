@@ -80,6 +80,15 @@ struct RawZipItem {
   std::uint16_t method = 0;
 };
 
+inline std::uint32_t crc32(const std::string& data) {
+  std::uint32_t crc = 0xFFFFFFFFu;
+  for (unsigned char byte : data) {
+    crc ^= byte;
+    for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+  }
+  return ~crc;
+}
+
 inline void write_raw_zip(const std::string& path, const std::vector<RawZipItem>& items) {
   auto u16 = [](std::string& out, std::uint16_t v) {
     out += static_cast<char>(v & 0xFF);
@@ -100,7 +109,7 @@ inline void write_raw_zip(const std::string& path, const std::vector<RawZipItem>
     u16(file, item.method);
     u16(file, 0);
     u16(file, 0x21);
-    u32(file, 0);  // no checksum: these entries are refused before their data is checked
+    u32(file, crc32(item.data));
     u32(file, item.recorded_compressed);
     u32(file, item.recorded_size);
     u16(file, name_length);
@@ -115,7 +124,7 @@ inline void write_raw_zip(const std::string& path, const std::vector<RawZipItem>
     u16(directory, item.method);
     u16(directory, 0);
     u16(directory, 0x21);
-    u32(directory, 0);
+    u32(directory, crc32(item.data));
     u32(directory, item.recorded_compressed);
     u32(directory, item.recorded_size);
     u16(directory, name_length);
