@@ -7,6 +7,7 @@ PACKAGES=(
   nlohmann-json3-dev libzip-dev libexpat1-dev libcld2-dev libicu-dev libfmt-dev
   libgtest-dev libgmock-dev
   python3 python3-numpy nodejs npm
+  pandoc libreoffice-writer-nogui
 )
 
 missing=()
