@@ -211,5 +211,19 @@ TEST_F(DiscoveryTest, StartUpLineShowsBytesThatAreNotUtf8AsReplacementCharacters
   std::fclose(log);
 }
 
+// The build links the fetched engine beside the built server, the way an installation has it.
+TEST_F(DiscoveryTest, BuiltServerFindsItsEngineWithoutConfiguration) {
+  QUORVEL_REQUIRE_REAL_ENGINE(testing::test_model("tiny.gguf"));
+  const fs::path server = QUORVEL_BINARY_DIR "/quorvel-translate";
+  env_.set("TRANSLATE_LLM_MODEL", testing::test_model("tiny.gguf").string());
+  std::FILE* log = std::tmpfile();
+  EngineSlot slot;
+  auto engine = ensure_engine(slot, EngineSearch{server, log});
+  ASSERT_TRUE(engine) << engine.error().message;
+  EXPECT_EQ(read_log(log), "[corvane] engine " QUORVEL_BINARY_DIR "/resources/engine model " +
+                               testing::test_model("tiny.gguf").string() + "\n");
+  std::fclose(log);
+}
+
 }  // namespace
 }  // namespace quorvel
