@@ -57,20 +57,27 @@ bool LineReader::fill() {
     buffer_.erase(0, pos_);
     pos_ = 0;
   }
+  // Take only what is already there once one byte is: a pipe delivers a request and then
+  // waits for the reply, so reading a fixed amount would block forever.
+  std::streambuf* source = in_.rdbuf();
+  if (!source || source->sgetc() == std::char_traits<char>::eof()) {
+    eof_ = true;
+    return false;
+  }
+  std::streamsize ready = std::clamp<std::streamsize>(source->in_avail(), 1, READ_CHUNK);
   std::size_t old_size = buffer_.size();
-  buffer_.resize(old_size + READ_CHUNK);
-  in_.read(buffer_.data() + old_size, READ_CHUNK);
-  auto got = static_cast<std::size_t>(in_.gcount());
+  buffer_.resize(old_size + static_cast<std::size_t>(ready));
+  auto got = static_cast<std::size_t>(source->sgetn(buffer_.data() + old_size, ready));
   buffer_.resize(old_size + got);
   if (got == 0) eof_ = true;
   return got > 0;
 }
 
 std::optional<LineReader::Line> LineReader::next() {
-  std::size_t scanned = pos_;
+  std::size_t scanned = 0;  // bytes after pos_ known to hold no line feed
   bool discarding = false;
   for (;;) {
-    std::size_t lf = buffer_.find('\n', scanned);
+    std::size_t lf = buffer_.find('\n', pos_ + scanned);
     if (lf != std::string::npos) {
       Line line;
       std::size_t length = lf - pos_;
@@ -89,7 +96,7 @@ std::optional<LineReader::Line> LineReader::next() {
       buffer_.clear();
       pos_ = 0;
     }
-    scanned = buffer_.size();
+    scanned = buffer_.size() - pos_;
     if (!fill()) {
       if (buffer_.size() == pos_ && !discarding) return std::nullopt;
       Line line;

@@ -125,3 +125,42 @@ TEST(McpServer, DeepNestingIsAParseErrorNotACrash) {
 
 }  // namespace
 }  // namespace quorvel
+
+namespace quorvel {
+namespace {
+
+// Delivers its input a few bytes per read, as a pipe does.
+class TrickleBuffer : public std::streambuf {
+ public:
+  TrickleBuffer(std::string data, std::size_t step) : data_(std::move(data)), step_(step) {}
+
+ protected:
+  int_type underflow() override {
+    if (pos_ >= data_.size()) return traits_type::eof();
+    std::size_t n = std::min(step_, data_.size() - pos_);
+    chunk_.assign(data_, pos_, n);
+    pos_ += n;
+    setg(chunk_.data(), chunk_.data(), chunk_.data() + n);
+    return traits_type::to_int_type(chunk_[0]);
+  }
+
+ private:
+  std::string data_, chunk_;
+  std::size_t step_, pos_ = 0;
+};
+
+TEST(LineReader, ReassemblesLinesFromSmallReads) {
+  const std::string input = "first line\r\nsecond\n\nthird without end";
+  for (std::size_t step : {1, 2, 3, 7, 100}) {
+    TrickleBuffer buffer(input, step);
+    std::istream in(&buffer);
+    LineReader reader(in);
+    std::vector<std::string> lines;
+    while (auto line = reader.next()) lines.push_back(line->text);
+    EXPECT_EQ(lines, (std::vector<std::string>{"first line", "second", "", "third without end"}))
+        << "step " << step;
+  }
+}
+
+}  // namespace
+}  // namespace quorvel
