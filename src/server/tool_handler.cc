@@ -14,6 +14,12 @@ ToolResult ToolHandler::call(std::string_view name, const nlohmann::json& argume
   return {false, std::move(*result)};
 }
 
+Result<std::unique_ptr<EngineContext>> ToolHandler::obtain_context() {
+  auto engine = ensure_engine(engine_slot);
+  if (!engine) return std::unexpected(engine.error());
+  return create_context(**engine);
+}
+
 Result<TranslationRequest> validate_target(const nlohmann::json& arguments) {
   auto to = arguments.is_object() ? arguments.find("to") : arguments.end();
   if (!arguments.is_object() || to == arguments.end() || !to->is_string()) {

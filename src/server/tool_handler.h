@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "engine/discovery.h"
+#include "engine/model.h"
 #include "platform/error.h"
 #include "translation/request.h"
 
@@ -19,6 +21,12 @@ class ToolHandler {
  public:
   /// Runs the named tool; every failure comes back as a result with is_error set.
   ToolResult call(std::string_view name, const nlohmann::json& arguments);
+
+  /// The engine, loaded on the first call that needs it, then a fresh context for this
+  /// call. Tools call it only once all their own checks have passed.
+  Result<std::unique_ptr<EngineContext>> obtain_context();
+
+  EngineSlot engine_slot;
 };
 
 /// The request for the "to" argument shared by both tools.

@@ -4,12 +4,49 @@
 #include "platform/text.h"
 #include "server/handlers/arguments.h"
 #include "server/handlers/handlers.h"
+#include "translation/doc/document.h"
+#include "translation/languages.h"
+#include "translation/pipeline.h"
 
 namespace quorvel {
 
 namespace {
 
-constexpr std::string_view SUPPORTED_EXTENSIONS[] = {"docx", "srt", "vtt", "txt", "md", "markdown"};
+template <class Parsed>
+Result<Document> as_document(Result<Parsed> parsed) {
+  if (!parsed) return std::unexpected(parsed.error());
+  return Document(std::move(*parsed));
+}
+
+struct DocumentKind {
+  std::string_view extension;
+  Result<Document> (*parse)(const std::string& path);
+};
+
+constexpr DocumentKind DOCUMENT_KINDS[] = {
+    {"docx", [](const std::string& p) { return as_document(extract_docx(p)); }},
+    {"srt", [](const std::string& p) { return as_document(parse_subtitles(p)); }},
+    {"vtt", [](const std::string& p) { return as_document(parse_subtitles(p)); }},
+    {"txt", [](const std::string& p) { return as_document(parse_plain_text(p)); }},
+    {"md", [](const std::string& p) { return as_document(parse_plain_text(p)); }},
+    {"markdown", [](const std::string& p) { return as_document(parse_plain_text(p)); }},
+};
+
+std::string result_text(const Translations& translations, const std::string& target,
+                        const std::string& output_path) {
+  std::size_t kept = 0;
+  for (const auto& entry : translations) kept += entry ? 0 : 1;
+  auto name = target_language_name(target);
+  std::string text = fmt::format("Translated {} paragraphs to {}. Wrote:\n{}", translations.size(),
+                                 name ? *name : std::string_view(target), output_path);
+  if (kept != 0) {
+    text += fmt::format(
+        "\nNote: {} paragraph(s) were kept in the original language because a reliable "
+        "translation could not be produced.",
+        kept);
+  }
+  return text;
+}
 
 bool is_regular_file(const std::string& path) {
   struct stat info {};
@@ -43,7 +80,6 @@ std::string default_output_path(const std::string& path, const std::string& targ
 }
 
 Result<std::string> handle_translate_file(ToolHandler& handler, const nlohmann::json& arguments) {
-  (void)handler;
   const std::string* path = string_argument(arguments, "path");
   if (!path) return fail(ErrorKind::invalid_argument, "missing required argument: path");
   if (!is_regular_file(*path)) {
@@ -52,14 +88,26 @@ Result<std::string> handle_translate_file(ToolHandler& handler, const nlohmann::
   auto request = validate_target(arguments);
   if (!request) return std::unexpected(request.error());
   std::string extension = file_extension(*path);
-  bool supported = false;
-  for (auto known : SUPPORTED_EXTENSIONS) supported = supported || extension == known;
-  if (!supported) {
+  const DocumentKind* kind = nullptr;
+  for (const auto& known : DOCUMENT_KINDS) {
+    if (known.extension == extension) kind = &known;
+  }
+  if (!kind) {
     return fail(ErrorKind::invalid_argument, fmt::format("unsupported file type: .{}", extension));
   }
-  // Documents and the inference engine are not part of this build yet.
-  return fail(ErrorKind::not_found,
-              "no translation engine found. Reinstalling Quorvel Translate fixes this.");
+  // The document is read before the engine is touched, so a broken or empty file is reported
+  // without loading a model.
+  auto document = kind->parse(*path);
+  if (!document) return std::unexpected(document.error());
+  auto context = handler.obtain_context();
+  if (!context) return std::unexpected(context.error());
+  Translations translations =
+      translate_segments(**context, *request, document_segments(*document));
+  const std::string* given_output = string_argument(arguments, "output_path");
+  std::string output_path = given_output ? *given_output : default_output_path(*path, request->target);
+  auto written = write_document(*document, translations, output_path);
+  if (!written) return std::unexpected(written.error());
+  return result_text(translations, request->target, output_path);
 }
 
 }  // namespace quorvel

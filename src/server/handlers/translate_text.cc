@@ -1,6 +1,7 @@
 #include "platform/text.h"
 #include "server/handlers/arguments.h"
 #include "server/handlers/handlers.h"
+#include "translation/pipeline.h"
 
 namespace quorvel {
 
@@ -9,7 +10,6 @@ constexpr std::size_t MAX_TEXT_CHARS = 12000;
 }  // namespace
 
 Result<std::string> handle_translate_text(ToolHandler& handler, const nlohmann::json& arguments) {
-  (void)handler;
   const std::string* text = string_argument(arguments, "text");
   if (!text) return fail(ErrorKind::invalid_argument, "missing required argument: text");
   if (trim(*text).empty()) return fail(ErrorKind::invalid_argument, "text is empty");
@@ -19,9 +19,13 @@ Result<std::string> handle_translate_text(ToolHandler& handler, const nlohmann::
   }
   auto request = validate_target(arguments);
   if (!request) return std::unexpected(request.error());
-  // The inference engine is not part of this build yet.
-  return fail(ErrorKind::not_found,
-              "no translation engine found. Reinstalling Quorvel Translate fixes this.");
+  auto context = handler.obtain_context();
+  if (!context) return std::unexpected(context.error());
+  auto translation = translate_one(**context, *request, *text);
+  if (!translation) {
+    return fail(ErrorKind::engine, "could not produce a reliable translation for that text");
+  }
+  return std::move(*translation);
 }
 
 }  // namespace quorvel
