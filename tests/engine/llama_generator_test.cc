@@ -7,8 +7,6 @@
 #include <vector>
 
 #include "engine/real_engine.h"
-#include "platform/env.h"
-#include "platform/system.h"
 
 namespace quorvel {
 namespace {
@@ -120,7 +118,7 @@ TEST_F(GenerationTest, LongPromptIsKeptOnlyWithAFullSlidingWindowMemory) {
   const std::string prompt = prompt_of_tokens(3000);
   for (bool swa_full : {false, true}) {
     SCOPED_TRACE(swa_full ? "swa_full" : "default window memory");
-    ContextSettings settings = context_settings(&env_var, logical_processor_count());
+    ContextSettings settings = test_settings();
     settings.swa_full = swa_full;
     auto ctx = new_context(settings);
     auto first = ctx->generate(prompt, 4, GREEDY);

@@ -28,10 +28,16 @@ class RealEngineTest : public ::testing::Test {
     engine_ = std::make_unique<Engine>(std::move(*loaded));
   }
 
-  /// A context set up from the real environment and processor count.
-  std::unique_ptr<EngineContext> new_context() {
-    return new_context(context_settings(&env_var, logical_processor_count()));
+  /// Settings from the real environment, on one thread: CTest runs two tests at once on
+  /// two cores, and ggml's spinning worker threads slow each other down by orders of
+  /// magnitude when there are more of them than cores.
+  static ContextSettings test_settings() {
+    ContextSettings settings = context_settings(&env_var, logical_processor_count());
+    settings.threads = 1;
+    return settings;
   }
+
+  std::unique_ptr<EngineContext> new_context() { return new_context(test_settings()); }
 
   std::unique_ptr<EngineContext> new_context(const ContextSettings& settings) {
     auto context = create_context(*engine_, settings);
