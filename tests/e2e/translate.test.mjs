@@ -119,7 +119,7 @@ test("translate_file keeps each format's structure", async () => {
     assert.match(xml, /<w:rPr><w:b\/><\/w:rPr><w:t xml:space="preserve">Bonjour le monde\.<\/w:t>/);
     assert.match(xml, /<w:t xml:space="preserve"><\/w:t>/);
     assert.match(xml, /Hello \{name\}, welcome back\./);
-    assert.match(xml, /<w:t>2024-01-01<\/w:t>/);
+    assert.match(xml, /<w:t xml:space="preserve">2024-01-01<\/w:t>/);
   } finally {
     await client.close();
     fs.rmSync(dir, { recursive: true, force: true });
