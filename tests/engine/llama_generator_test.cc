@@ -280,5 +280,77 @@ TEST_F(GenerationTest, InvalidUtf8FailsAndOverlongPiecesAreDropped) {
   EXPECT_EQ(ctx->prompt_tokens().size(), tokens_in(chat_prompt("Hi")));  // the new prompt
 }
 
+// The runtime's abort hook makes a decode fail on cue: before the prompt is in memory, or once
+// it is and output is being generated.
+class FailingDecodeTest : public GenerationTest {
+ protected:
+  struct Abort {
+    const EngineContext* ctx = nullptr;
+    bool during_prompt = false;
+    uint64_t decoded_before = 0;
+  };
+
+  static bool should_abort(void* data) {
+    auto* abort = static_cast<Abort*>(data);
+    if (abort->ctx == nullptr) return false;
+    bool prompt_done = abort->ctx->counters.prompt_tokens_decoded > abort->decoded_before;
+    return abort->during_prompt ? !prompt_done : prompt_done;
+  }
+
+  void arm(EngineContext& ctx, Abort& abort) {
+    auto set_abort = find_symbol(engine().api().llama, "llama_set_abort_callback");
+    ASSERT_TRUE(set_abort);
+    abort.ctx = &ctx;
+    abort.decoded_before = ctx.counters.prompt_tokens_decoded;
+    reinterpret_cast<void (*)(llama_context*, ggml_abort_callback, void*)> (*set_abort)(
+        ctx.context(), &should_abort, &abort);
+  }
+};
+
+TEST_F(FailingDecodeTest, FailureOnThePromptClearsTheMemory) {
+  QUORVEL_LOAD_MODEL("tiny.gguf");
+  auto ctx = new_context();
+  const std::string prompt = chat_prompt("Good morning.");
+  auto expected = ctx->generate(prompt, 6, GREEDY);
+  ASSERT_TRUE(expected) << expected.error().message;
+
+  Abort abort{nullptr, true, 0};
+  ASSERT_NO_FATAL_FAILURE(arm(*ctx, abort));
+  auto failed = ctx->generate(chat_prompt("Good evening."), 6, GREEDY);
+  ASSERT_FALSE(failed);
+  EXPECT_EQ(failed.error().message, "llama_decode failed on prompt (rc 2)");
+  EXPECT_TRUE(ctx->prompt_tokens().empty());
+
+  // Nothing of the old memory is trusted: the next prompt is decoded in full.
+  abort.ctx = nullptr;
+  const uint64_t decoded = ctx->counters.prompt_tokens_decoded;
+  auto again = ctx->generate(prompt, 6, GREEDY);
+  ASSERT_TRUE(again) << again.error().message;
+  EXPECT_EQ(*again, *expected);
+  EXPECT_EQ(ctx->counters.prompt_tokens_decoded - decoded, tokens_in(prompt));
+}
+
+TEST_F(FailingDecodeTest, FailureWhileGeneratingKeepsThePromptRecord) {
+  QUORVEL_LOAD_MODEL("tiny.gguf");
+  auto ctx = new_context();
+  const std::string prompt = chat_prompt("Good morning.");
+  auto expected = new_context()->generate(prompt, 6, GREEDY);
+  ASSERT_TRUE(expected) << expected.error().message;
+
+  Abort abort{nullptr, false, 0};
+  ASSERT_NO_FATAL_FAILURE(arm(*ctx, abort));
+  auto failed = ctx->generate(prompt, 6, GREEDY);
+  ASSERT_FALSE(failed);
+  EXPECT_EQ(failed.error().message, "llama_decode failed (rc 2)");
+  EXPECT_EQ(ctx->prompt_tokens().size(), tokens_in(prompt));
+
+  abort.ctx = nullptr;
+  const uint64_t decoded = ctx->counters.prompt_tokens_decoded;
+  auto again = ctx->generate(prompt, 6, GREEDY);
+  ASSERT_TRUE(again) << again.error().message;
+  EXPECT_EQ(*again, *expected);
+  EXPECT_EQ(ctx->counters.prompt_tokens_decoded - decoded, 1u);
+}
+
 }  // namespace
 }  // namespace quorvel
