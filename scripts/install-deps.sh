@@ -6,7 +6,7 @@ PACKAGES=(
   g++ cmake ninja-build pkg-config git
   nlohmann-json3-dev libzip-dev libexpat1-dev libcld2-dev libicu-dev libfmt-dev
   libgtest-dev libgmock-dev
-  python3 python3-numpy nodejs npm
+  python3 python3-numpy
   pandoc libreoffice-writer-nogui
 )
 
@@ -14,6 +14,10 @@ missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
+# Node.js may come from elsewhere than Debian (a newer build is often preinstalled); Debian's
+# npm would conflict with it, so it is only installed where there is no node or npm at all.
+command -v node >/dev/null || missing+=(nodejs)
+command -v npm >/dev/null || missing+=(npm)
 if ((${#missing[@]})); then
   SUDO=""
   [[ $(id -u) -ne 0 ]] && SUDO=sudo
