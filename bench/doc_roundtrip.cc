@@ -1,23 +1,35 @@
-// Extraction and write-back of large documents through the document layer, with a fake
-// translation (each segment tagged) in place of the model.
+// Everything a document translation does besides running the model: parsing, source
+// detection, deduplication, prompt building, answer checks and write-back, with an instant
+// answer (each text comes back tagged) in place of the model.
 //
-//   doc_roundtrip make DIR        writes DIR/large.docx (2,000 paragraphs, 50 MB of images)
-//                                 and DIR/large.srt (5,000 cues)
-//   doc_roundtrip run FILE OUT    parses FILE, translates, writes OUT; prints the timings
+//   doc_roundtrip make DIR
+//       writes DIR/large.docx (2,000 paragraphs, 50 MB of images), DIR/large.srt (5,000 cues)
+//       and DIR/large.md (1 MB of Markdown)
+//   doc_roundtrip run FILE OUT [TOKENIZER_MODEL]
+//       parses FILE, translates it through translate_segments, writes OUT, and prints the
+//       timings as one JSON object. With a model, also counts the prompt tokens the engine
+//       would be given and would decode with prefix reuse, and the tokens of the answers, so
+//       that the model's share of the same translation can be estimated.
 //
-// bench/doc_roundtrip.sh runs both under /usr/bin/time for whole-process figures.
+// bench/doc_roundtrip.sh and bench/run.py run it under /usr/bin/time for whole-process figures.
 
 #include <fmt/core.h>
 #include <zip.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <nlohmann/json.hpp>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "engine/llama_api.h"
+#include "engine/model.h"
 #include "platform/files.h"
 #include "translation/doc/document.h"
+#include "translation/pipeline.h"
 
 namespace {
 
@@ -28,6 +40,7 @@ constexpr int PARAGRAPHS = 2000;
 constexpr int IMAGES = 10;
 constexpr std::size_t IMAGE_BYTES = 5'000'000;
 constexpr int CUES = 5000;
+constexpr std::size_t MARKDOWN_BYTES = 1'000'000;
 
 const char* const WORDS[] = {"the",     "report", "shows",   "growth", "in",      "every",
                              "quarter", "while",  "costs",   "stayed", "flat",    "across",
@@ -57,8 +70,7 @@ std::string large_document_xml(std::mt19937& random) {
   return xml + "</w:body></w:document>";
 }
 
-int make(const std::string& dir) {
-  std::mt19937 random(42);
+bool make_docx(const std::string& path, std::mt19937& random) {
   std::vector<std::pair<std::string, std::string>> entries = {
       {"[Content_Types].xml", "<?xml version=\"1.0\"?><Types/>"},
       {"_rels/.rels", "<Relationships/>"},
@@ -71,15 +83,16 @@ int make(const std::string& dir) {
     entries.emplace_back(fmt::format("word/media/image{}.jpeg", i + 1), std::move(image));
   }
   int error = 0;
-  std::string docx = dir + "/large.docx";
-  zip_t* archive = zip_open(docx.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
-  if (archive == nullptr) return 1;
+  zip_t* archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+  if (archive == nullptr) return false;
   for (const auto& [name, data] : entries) {
     zip_source_t* source = zip_source_buffer(archive, data.data(), data.size(), 0);
-    if (zip_file_add(archive, name.c_str(), source, 0) < 0) return 1;
+    if (zip_file_add(archive, name.c_str(), source, 0) < 0) return false;
   }
-  if (zip_close(archive) != 0) return 1;
+  return zip_close(archive) == 0;
+}
 
+std::string large_srt(std::mt19937& random) {
   std::string srt;
   for (int i = 0; i < CUES; ++i) {
     int start = i * 3;
@@ -87,37 +100,160 @@ int make(const std::string& dir) {
                        start / 60 % 60, start % 60, start / 3600, start / 60 % 60, start % 60 + 2);
     srt += sentence(random, 6) + "\n" + sentence(random, 5) + "\n\n";
   }
-  if (!write_file_atomic(dir + "/large.srt", srt)) return 1;
-  std::printf("wrote %s/large.docx and %s/large.srt\n", dir.c_str(), dir.c_str());
+  return srt;
+}
+
+// Sections of prose with lists, a code block and a table; some lines repeat, as they do in
+// real documentation.
+std::string large_markdown(std::mt19937& random) {
+  std::string md;
+  for (int section = 1; md.size() < MARKDOWN_BYTES; ++section) {
+    md += fmt::format("## Section {}: {}\n\n", section, sentence(random, 4));
+    for (int p = 0; p < 4; ++p) {
+      std::string paragraph;
+      for (int s = 0, n = 2 + static_cast<int>(random() % 4); s < n; ++s) {
+        paragraph += sentence(random, 8 + static_cast<int>(random() % 10)) + ". ";
+      }
+      md += paragraph.substr(0, paragraph.size() - 1) + "\n\n";
+    }
+    for (int i = 0; i < 3; ++i) md += "- " + sentence(random, 5) + "\n";
+    md += "\n```sh\nmake install PREFIX=/usr/local\n```\n\n";
+    md += "| Quarter | Growth |\n|---|---|\n| Q1 | 4% |\n\n";
+    md += "See https://example.com/docs for details.\n\n---\n\n";
+  }
+  return md;
+}
+
+int make(const std::string& dir) {
+  std::mt19937 random(42);
+  if (!make_docx(dir + "/large.docx", random)) return 1;
+  if (!write_file_atomic(dir + "/large.srt", large_srt(random))) return 1;
+  if (!write_file_atomic(dir + "/large.md", large_markdown(random))) return 1;
+  std::printf("wrote large.docx, large.srt and large.md in %s\n", dir.c_str());
   return 0;
 }
+
+// Answers every prompt at once with its text, tagged, and keeps the prompts and answers so
+// that they can be counted in tokens afterwards.
+class InstantGenerator final : public Generator {
+ public:
+  Result<std::string> generate(std::string_view prompt, uint32_t, const SamplingParams&) override {
+    return answer(prompt);
+  }
+
+  Result<std::vector<std::string>> generate_many(const std::vector<PromptRequest>& prompts,
+                                                 const SamplingParams&,
+                                                 const OnResult& on_result) override {
+    std::vector<std::string> results(prompts.size());
+    for (std::size_t i = 0; i < prompts.size(); ++i) {
+      results[i] = answer(prompts[i].prompt);
+      if (on_result && !on_result(i, results[i])) break;
+    }
+    return results;
+  }
+
+  std::vector<std::string> prompts;
+  std::vector<std::string> answers;
+
+ private:
+  std::string answer(std::string_view prompt) {
+    constexpr std::string_view before = ":\n\n\n";
+    constexpr std::string_view after = "<end_of_turn>\n<start_of_turn>model\n";
+    std::size_t start = prompt.find(before) + before.size();
+    std::string text =
+        "[fr] " + std::string(prompt.substr(start, prompt.size() - after.size() - start));
+    prompts.emplace_back(prompt);
+    answers.push_back(text);
+    return text;
+  }
+};
 
 double ms_since(Clock::time_point start) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-int run(const std::string& path, const std::string& output) {
+Result<Document> parse(const std::string& path) {
+  auto as_document = [](auto parsed) -> Result<Document> {
+    if (!parsed) return std::unexpected(parsed.error());
+    return Document(std::move(*parsed));
+  };
+  if (path.ends_with(".docx")) return as_document(extract_docx(path));
+  if (path.ends_with(".srt") || path.ends_with(".vtt")) return as_document(parse_subtitles(path));
+  return as_document(parse_plain_text(path));
+}
+
+std::vector<llama_token> tokenize(const Engine& engine, const std::string& text, bool special) {
+  std::vector<llama_token> tokens(text.size() + 16);
+  int32_t n = engine.api().llama_tokenize(engine.vocab(), text.data(),
+                                          static_cast<int32_t>(text.size()), tokens.data(),
+                                          static_cast<int32_t>(tokens.size()), special, special);
+  tokens.resize(n < 0 ? 0 : static_cast<std::size_t>(n));
+  return tokens;
+}
+
+// Token counts of what the model would have been given: the prompts, the part of them the
+// engine decodes when each prompt keeps the prefix it shares with the one before (its last
+// token is always decoded), and the answers with their end-of-turn token.
+nlohmann::json count_tokens(const std::string& model_path, const InstantGenerator& generator) {
+  const char* dir = std::getenv("TRANSLATE_LLM_DIR");
+  std::string engine_dir = dir != nullptr ? dir : QUORVEL_SOURCE_DIR "/.cache/engine/lib";
+  auto api = bind_runtime(engine_dir);
+  if (!api) return {{"error", api.error().message}};
+  llama_model_params params = (*api)->llama_model_default_params();
+  params.vocab_only = true;
+  llama_model* model = (*api)->llama_model_load_from_file(model_path.c_str(), params);
+  if (model == nullptr) return {{"error", "failed to load " + model_path}};
+  Engine engine(*api, model);
+
+  std::size_t submitted = 0, decoded = 0, answered = 0;
+  std::vector<llama_token> previous;
+  for (const auto& prompt : generator.prompts) {
+    auto tokens = tokenize(engine, prompt, true);
+    auto common = std::mismatch(previous.begin(), previous.end(), tokens.begin(), tokens.end());
+    std::size_t kept = static_cast<std::size_t>(common.second - tokens.begin());
+    if (kept == tokens.size() && kept > 0) --kept;
+    submitted += tokens.size();
+    decoded += tokens.size() - kept;
+    previous = std::move(tokens);
+  }
+  for (const auto& answer : generator.answers) {
+    answered += tokenize(engine, answer.substr(5), false).size() + 1;
+  }
+  return {{"prompt_tokens_submitted", submitted},
+          {"prompt_tokens_decoded", decoded},
+          {"answer_tokens", answered}};
+}
+
+int run(const std::string& path, const std::string& output, const std::string& tokenizer) {
   auto start = Clock::now();
-  Result<Document> document = path.ends_with(".docx") ? Result<Document>(extract_docx(path))
-                                                      : Result<Document>(parse_subtitles(path));
+  Result<Document> document = parse(path);
   if (!document) {
     std::fprintf(stderr, "%s\n", document.error().message.c_str());
     return 1;
   }
-  double parsed = ms_since(start);
+  double parse_ms = ms_since(start);
 
-  Translations translations;
-  for (const auto& segment : document_segments(*document)) {
-    translations.push_back("[fr] " + segment.text);
-  }
-  auto write_start = Clock::now();
+  InstantGenerator generator;
+  start = Clock::now();
+  Translations translations =
+      translate_segments(generator, TranslationRequest{"fr", {}}, document_segments(*document));
+  double translate_ms = ms_since(start);
+
+  start = Clock::now();
   if (auto written = write_document(*document, translations, output); !written) {
     std::fprintf(stderr, "%s: %s\n", written.error().message.c_str(),
                  written.error().cause.c_str());
     return 1;
   }
-  std::printf("%zu segments: parse %.1f ms, write %.1f ms\n", translations.size(), parsed,
-              ms_since(write_start));
+  double write_ms = ms_since(start);
+
+  nlohmann::json out = {{"segments", translations.size()},
+                        {"prompts", generator.prompts.size()},
+                        {"parse_ms", parse_ms},
+                        {"translate_ms", translate_ms},
+                        {"write_ms", write_ms}};
+  if (!tokenizer.empty()) out["tokens"] = count_tokens(tokenizer, generator);
+  std::printf("%s\n", out.dump().c_str());
   return 0;
 }
 
@@ -125,7 +261,10 @@ int run(const std::string& path, const std::string& output) {
 
 int main(int argc, char** argv) {
   if (argc == 3 && std::string(argv[1]) == "make") return make(argv[2]);
-  if (argc == 4 && std::string(argv[1]) == "run") return run(argv[2], argv[3]);
-  std::fprintf(stderr, "usage: doc_roundtrip make DIR | doc_roundtrip run FILE OUT\n");
+  if ((argc == 4 || argc == 5) && std::string(argv[1]) == "run") {
+    return run(argv[2], argv[3], argc == 5 ? argv[4] : "");
+  }
+  std::fprintf(stderr,
+               "usage: doc_roundtrip make DIR | doc_roundtrip run FILE OUT [TOKENIZER_MODEL]\n");
   return 2;
 }

@@ -1,31 +1,43 @@
-// Engine start-up and prefix reuse on the real llama.cpp engine.
+// Engine benchmarks on the real llama.cpp engine. Each mode prints one JSON object on stdout;
+// bench/run.py runs them, alternates them with llama-bench and builds the report.
 //
-//   engine_bench [ENGINE_DIR [MODEL [PROMPTS]]]
+//   engine_bench speed MODEL THREADS PROMPT_TOKENS GEN_TOKENS REPS
+//       Prompt processing and generation speed of EngineContext::generate, the path every
+//       translation takes. Per repetition: a PROMPT_TOKENS-token translation prompt decoded
+//       from an empty memory (prompt tokens/s), then GEN_TOKENS tokens generated after the
+//       same prompt, sampled as the first translation attempt does and greedily as the retry
+//       does (generated tokens/s). Also the times of binding, model load and context creation.
 //
-// Times the binding of ENGINE_DIR, the loading of MODEL and the creation of a context, then
-// runs PROMPTS translation prompts (default 10) that share their instruction through
-// generate_many, once with prefix reuse and once without, and prints the prompt tokens
-// decoded and reused and the time of each run. Defaults: the fetched engine and the tiny
-// test model in .cache/.
+//   engine_bench reuse MODEL PARAGRAPHS GEN_TOKENS
+//       A document of PARAGRAPHS paragraphs run through generate_many as the pipeline does,
+//       on a fresh context with prefix reuse and again without: prompt tokens submitted and
+//       decoded, and the time of each run.
+//
+// The engine is the fetched one in .cache/engine/lib unless TRANSLATE_LLM_DIR names another.
 
 #include <fmt/core.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
 #include "engine/llama_api.h"
 #include "engine/model.h"
+#include "translation/prompt.h"
 
 namespace {
 
 using namespace quorvel;
+using json = nlohmann::json;
 using Clock = std::chrono::steady_clock;
 
-double ms_since(Clock::time_point start) {
-  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
+// The sampling of the pipeline's first attempt and of its greedy retry.
+constexpr SamplingParams SAMPLED{0.2f, 64, 0.95f, 24301};
+constexpr SamplingParams GREEDY{0.0f, 64, 0.95f, 24301};
+
+const TranslationRequest ENGLISH_TO_FRENCH{"fr", "en"};
 
 const char* const SENTENCES[] = {
     "The quarterly report shows steady growth in every region.",
@@ -38,62 +50,200 @@ const char* const SENTENCES[] = {
     "Remember to back up your files before the upgrade.",
     "Delivery usually takes three to five working days.",
     "The museum is open every day except Monday.",
+    "Several customers asked whether the warranty covers accidental damage.",
+    "A second survey will follow in the spring to confirm these results.",
+    "The board approved the budget after a long discussion about hiring.",
+    "Water levels in the northern reservoirs are lower than last year.",
+    "Each team lead should review the schedule and report any conflicts.",
+    "The library extended its opening hours during the examination period.",
+    "Our engineers traced the outage to a faulty network switch.",
+    "Visitors must register at the front desk and wear a badge at all times.",
+    "The recipe calls for fresh herbs, olive oil and a pinch of salt.",
+    "Train services between the two cities resume on Monday morning.",
+    "The committee will publish its findings at the end of the month.",
+    "Please keep your receipt in case you need to return the item.",
 };
 
-// The instruction that every prompt of an English to French job shares.
-std::string translation_prompt(const std::string& text) {
-  return "<start_of_turn>user\nYou are a professional English (en) to French (fr) translator. "
-         "Your goal is to accurately convey the meaning and nuances of the original English "
-         "text while adhering to French grammar, vocabulary, and cultural sensitivities.\n"
-         "Produce only the French translation, without any additional explanations or "
-         "commentary. Please translate the following English text into French:\n\n\n" +
-         text + "<end_of_turn>\n<start_of_turn>model\n";
+double seconds_since(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-int run(const std::string& engine_dir, const std::string& model_path, int prompt_count) {
+[[noreturn]] void die(const std::string& what, const Error& error) {
+  fmt::print(stderr, "engine_bench: {}: {}\n", what, error.message);
+  std::exit(1);
+}
+
+struct LoadedEngine {
+  Engine engine;
+  double bind_seconds;
+  double load_seconds;
+};
+
+LoadedEngine load(const std::string& model_path) {
+  const char* dir = std::getenv("TRANSLATE_LLM_DIR");
+  std::string engine_dir = dir != nullptr ? dir : QUORVEL_SOURCE_DIR "/.cache/engine/lib";
   auto start = Clock::now();
   auto api = bind_runtime(engine_dir);
-  if (!api) return fmt::print(stderr, "binding: {}\n", api.error().message), 1;
-  double bind_ms = ms_since(start);
-
+  if (!api) die("binding " + engine_dir, api.error());
+  double bind_seconds = seconds_since(start);
   start = Clock::now();
   auto engine = load_model(*api, model_path, gpu_layers_for(engine_dir));
-  if (!engine) return fmt::print(stderr, "loading: {}\n", engine.error().message), 1;
-  double load_ms = ms_since(start);
+  if (!engine) die("loading", engine.error());
+  return {std::move(*engine), bind_seconds, seconds_since(start)};
+}
 
-  fmt::print("binding {}: {:.1f} ms\n", engine_dir, bind_ms);
-  fmt::print("model load {}: {:.1f} ms\n", model_path, load_ms);
+std::size_t token_count(const Engine& engine, const std::string& text) {
+  std::vector<llama_token> tokens(text.size() + 16);
+  int32_t n =
+      engine.api().llama_tokenize(engine.vocab(), text.data(), static_cast<int32_t>(text.size()),
+                                  tokens.data(), static_cast<int32_t>(tokens.size()), true, true);
+  return n < 0 ? 0 : static_cast<std::size_t>(n);
+}
 
+// The longest translation prompt over a passage of SENTENCES that has at most `tokens`
+// tokens; the passage is cut by bytes, so the prompt usually has exactly `tokens`.
+std::string prompt_of_length(const Engine& engine, std::size_t tokens) {
+  std::string passage;
+  for (std::size_t i = 0; passage.size() < tokens * 8; ++i) {
+    passage += SENTENCES[i % std::size(SENTENCES)];
+    passage += ' ';
+  }
+  std::size_t low = 0, high = passage.size();
+  while (low < high) {
+    std::size_t mid = (low + high + 1) / 2;
+    if (token_count(engine, build_prompt(ENGLISH_TO_FRENCH, passage.substr(0, mid))) <= tokens)
+      low = mid;
+    else
+      high = mid - 1;
+  }
+  return build_prompt(ENGLISH_TO_FRENCH, passage.substr(0, low));
+}
+
+// A context as a tool call makes it, with `threads` threads when that is above 0.
+std::unique_ptr<EngineContext> new_context(const Engine& engine, int32_t threads) {
+  ContextSettings settings;
+  settings.threads = threads;
+  auto ctx = threads > 0 ? create_context(engine, settings) : create_context(engine);
+  if (!ctx) die("context", ctx.error());
+  return std::move(*ctx);
+}
+
+double timed_generate(EngineContext& ctx, const std::string& prompt, uint32_t max_new_tokens,
+                      const SamplingParams& params) {
+  auto start = Clock::now();
+  auto text = ctx.generate(prompt, max_new_tokens, params);
+  double seconds = seconds_since(start);
+  if (!text) die("generation", text.error());
+  return seconds;
+}
+
+// Generated tokens per second after `prompt`, which must be in the context's memory. The
+// pass re-decodes the prompt's last token before generating (prefix reuse keeps the rest),
+// so the time of a pass that generates nothing is taken off.
+double generation_speed(EngineContext& ctx, const std::string& prompt, uint32_t gen,
+                        const SamplingParams& params) {
+  ctx.reuse_prefix = true;
+  double overhead = timed_generate(ctx, prompt, 0, params);
+  uint64_t before = ctx.counters.tokens_generated;
+  double seconds = timed_generate(ctx, prompt, gen, params);
+  return static_cast<double>(ctx.counters.tokens_generated - before) / (seconds - overhead);
+}
+
+int speed(const std::string& model, int32_t threads, std::size_t prompt_tokens, uint32_t gen,
+          int reps) {
+  LoadedEngine loaded = load(model);
+  std::string prompt = prompt_of_length(loaded.engine, prompt_tokens);
+  auto start = Clock::now();
+  auto ctx = new_context(loaded.engine, threads);
+  double context_seconds = seconds_since(start);
+
+  // Warm-up: one full prompt and a few tokens, as llama-bench warms up before measuring.
+  ctx->reuse_prefix = false;
+  timed_generate(*ctx, prompt, 4, SAMPLED);
+
+  json pp = json::array(), tg_sampled = json::array(), tg_greedy = json::array();
+  std::size_t decoded = 0;
+  for (int rep = 0; rep < reps; ++rep) {
+    ctx->reuse_prefix = false;
+    uint64_t before = ctx->counters.prompt_tokens_decoded;
+    double seconds = timed_generate(*ctx, prompt, 0, SAMPLED);
+    decoded = ctx->counters.prompt_tokens_decoded - before;
+    pp.push_back(static_cast<double>(decoded) / seconds);
+    tg_sampled.push_back(generation_speed(*ctx, prompt, gen, SAMPLED));
+    tg_greedy.push_back(generation_speed(*ctx, prompt, gen, GREEDY));
+  }
+  json out = {{"mode", "speed"},
+              {"threads", threads},
+              {"prompt_tokens", decoded},
+              {"gen_tokens", gen},
+              {"bind_ms", loaded.bind_seconds * 1e3},
+              {"load_ms", loaded.load_seconds * 1e3},
+              {"context_ms", context_seconds * 1e3},
+              {"pp_ts", pp},
+              {"tg_sampled_ts", tg_sampled},
+              {"tg_greedy_ts", tg_greedy}};
+  fmt::print("{}\n", out.dump());
+  return 0;
+}
+
+// Distinct paragraphs of two to four sentences, as a report's body text would be.
+std::vector<std::string> paragraphs(std::size_t count) {
+  std::vector<std::string> out;
+  const std::size_t n = std::size(SENTENCES);
+  for (std::size_t i = 0; i < count; ++i) {
+    std::string paragraph;
+    std::size_t sentences = 2 + i % 3;
+    for (std::size_t s = 0; s < sentences; ++s) {
+      if (s) paragraph += ' ';
+      paragraph += SENTENCES[(i * 7 + s * 5 + i / n) % n];
+    }
+    out.push_back(std::move(paragraph));
+  }
+  return out;
+}
+
+int reuse(const std::string& model, std::size_t count, uint32_t gen) {
+  LoadedEngine loaded = load(model);
   std::vector<PromptRequest> prompts;
-  for (int i = 0; i < prompt_count; ++i) {
-    prompts.push_back({translation_prompt(SENTENCES[i % std::size(SENTENCES)]), 32});
+  std::size_t submitted = 0;
+  for (const auto& paragraph : paragraphs(count)) {
+    prompts.push_back({build_prompt(ENGLISH_TO_FRENCH, paragraph), gen});
+    submitted += token_count(loaded.engine, prompts.back().prompt);
   }
-  const SamplingParams params{0.2f, 64, 0.95f, 24301};
-  for (bool reuse : {true, false}) {
-    start = Clock::now();
-    auto ctx = create_context(*engine);
-    if (!ctx) return fmt::print(stderr, "context: {}\n", ctx.error().message), 1;
-    double context_ms = ms_since(start);
-    (*ctx)->reuse_prefix = reuse;
-    start = Clock::now();
-    auto results = (*ctx)->generate_many(prompts, params, nullptr);
-    if (!results) return fmt::print(stderr, "generation: {}\n", results.error().message), 1;
-    double run_ms = ms_since(start);
-    const GenerationCounters& c = (*ctx)->counters;
-    fmt::print(
-        "{} prompts, prefix reuse {}: context {:.1f} ms; prompt tokens decoded {}, reused {}; "
-        "tokens generated {}; generation {:.1f} ms\n",
-        prompt_count, reuse ? "on " : "off", context_ms, c.prompt_tokens_decoded,
-        c.prompt_tokens_reused, c.tokens_generated, run_ms);
+  json out = {{"mode", "reuse"},
+              {"paragraphs", count},
+              {"gen_tokens", gen},
+              {"prompt_tokens_submitted", submitted}};
+  for (bool reuse_prefix : {true, false}) {
+    auto ctx = new_context(loaded.engine, 0);
+    ctx->reuse_prefix = reuse_prefix;
+    auto start = Clock::now();
+    auto results = ctx->generate_many(prompts, SAMPLED, nullptr);
+    double seconds = seconds_since(start);
+    if (!results) die("generation", results.error());
+    const char* key = reuse_prefix ? "on" : "off";
+    out[key] = {{"seconds", seconds},
+                {"prompt_tokens_decoded", ctx->counters.prompt_tokens_decoded},
+                {"prompt_tokens_reused", ctx->counters.prompt_tokens_reused},
+                {"tokens_generated", ctx->counters.tokens_generated}};
   }
+  fmt::print("{}\n", out.dump());
   return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string engine_dir = argc > 1 ? argv[1] : QUORVEL_SOURCE_DIR "/.cache/engine/lib";
-  std::string model = argc > 2 ? argv[2] : QUORVEL_SOURCE_DIR "/.cache/models/tiny.gguf";
-  int prompts = argc > 3 ? std::atoi(argv[3]) : 10;
-  return run(engine_dir, model, prompts > 0 ? prompts : 10);
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.size() == 6 && args[0] == "speed") {
+    return speed(args[1], std::atoi(args[2].c_str()), std::stoul(args[3]),
+                 static_cast<uint32_t>(std::stoul(args[4])), std::atoi(args[5].c_str()));
+  }
+  if (args.size() == 4 && args[0] == "reuse") {
+    return reuse(args[1], std::stoul(args[2]), static_cast<uint32_t>(std::stoul(args[3])));
+  }
+  fmt::print(stderr,
+             "usage: engine_bench speed MODEL THREADS PROMPT_TOKENS GEN_TOKENS REPS\n"
+             "       engine_bench reuse MODEL PARAGRAPHS GEN_TOKENS\n");
+  return 2;
 }
