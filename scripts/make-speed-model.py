@@ -168,8 +168,11 @@ def main():
         print("make-speed-model: writing the F16 model", file=sys.stderr)
         write_f16(f16, read_vocabulary())
         print("make-speed-model: quantizing to Q4_K_M", file=sys.stderr)
-        subprocess.run([quantize, str(f16), str(partial), "Q4_K_M"], check=True,
-                       stdout=subprocess.DEVNULL)
+        done = subprocess.run([quantize, str(f16), str(partial), "Q4_K_M"],
+                              capture_output=True, text=True)
+        if done.returncode != 0:
+            print(done.stderr[-4000:], file=sys.stderr)
+            raise SystemExit(f"make-speed-model: {quantize} failed ({done.returncode})")
         os.replace(partial, MODEL)
     finally:
         f16.unlink(missing_ok=True)

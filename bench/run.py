@@ -1,0 +1,393 @@
+#!/usr/bin/python3
+"""Runs every benchmark of the project and reports them as one table and one JSON file.
+
+Called by bench/run.sh, which builds what it needs first. Sections:
+
+  engine   our generate path against llama-bench on the speed-test model, same threads, same
+           prompt and generation lengths, the two run alternately; medians and the ratio
+  threads  our prompt and generation speed at 1, 2, ... threads up to the processor count
+  reuse    prefix reuse over a 50-paragraph document: prompt tokens decoded against
+           submitted, and the time saved against a run without reuse
+  docs     parsing, pipeline and write-back of large documents with an instant answer,
+           against the model time the same document would take; DOCX read and write
+           against python-docx
+  startup  time from process start to the reply to initialize, and peak RSS before and
+           after the model is loaded
+
+Results: bench/results/<time>.json, bench/results/latest.json and bench/results/latest.md.
+"""
+
+import argparse
+import datetime
+import json
+import os
+import platform
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+CACHE = ROOT / ".cache"
+RESULTS = ROOT / "bench" / "results"
+SPEED_MODEL = CACHE / "models" / "speed-4b-q4_k_m.gguf"
+LLAMA_BENCH = CACHE / "llama-bench-run" / "llama-bench"
+PYTHON = "/usr/bin/python3"
+
+
+def log(message):
+    print(f"[bench] {message}", file=sys.stderr, flush=True)
+
+
+def median(values):
+    return statistics.median(values) if values else None
+
+
+def load_average():
+    return os.getloadavg()[0]
+
+
+def run_json(command, env=None):
+    """Runs a command that prints one JSON object as its last stdout line."""
+    out = subprocess.run(command, check=True, capture_output=True, text=True, env=env)
+    return json.loads(out.stdout.strip().splitlines()[-1])
+
+
+def timed_run(command):
+    """Whole-process wall time and peak RSS (KiB) of a command, with its stdout."""
+    with tempfile.NamedTemporaryFile("r") as timing:
+        out = subprocess.run(["/usr/bin/time", "-f", "%e %M", "-o", timing.name, *command],
+                             check=True, capture_output=True, text=True)
+        seconds, kib = timing.read().split()
+    return float(seconds), int(kib), out.stdout
+
+
+# --- engine efficiency -----------------------------------------------------------------------
+
+def ours_speed(build, threads, prompt, gen, reps):
+    return run_json([str(build / "engine_bench"), "speed", str(SPEED_MODEL), str(threads),
+                     str(prompt), str(gen), str(reps)])
+
+
+def llama_bench(threads, prompt, gen, depth):
+    """One llama-bench test (its own warm-up, one repetition); tokens per second."""
+    command = [str(LLAMA_BENCH), "-m", str(SPEED_MODEL), "-t", str(threads), "-b", "512",
+               "-ub", "512", "-p", str(prompt), "-n", str(gen), "-d", str(depth), "-r", "1",
+               "-o", "jsonl"]
+    # Its own directory first: the engine libraries there, not those of the tools build.
+    env = dict(os.environ, LD_LIBRARY_PATH=str(LLAMA_BENCH.parent))
+    out = subprocess.run(command, check=True, capture_output=True, text=True, env=env)
+    rows = [json.loads(line) for line in out.stdout.splitlines() if line.startswith("{")]
+    return rows[-1]["avg_ts"]
+
+
+def engine_section(build, threads, prompt, gen, reps):
+    ours = {"pp": [], "tg_sampled": [], "tg_greedy": []}
+    theirs = {"pp": [], "tg": []}
+    loads = []
+    for rep in range(reps):
+        log(f"engine: repetition {rep + 1}/{reps} (load {load_average():.2f})")
+        # Alternate which side goes first, so neither always meets a warmer or busier machine.
+        sides = ["ours", "llama"] if rep % 2 == 0 else ["llama", "ours"]
+        for side in sides:
+            if side == "ours":
+                result = ours_speed(build, threads, prompt, gen, 1)
+                ours["pp"] += result["pp_ts"]
+                ours["tg_sampled"] += result["tg_sampled_ts"]
+                ours["tg_greedy"] += result["tg_greedy_ts"]
+                loads.append(result["load_ms"])
+            else:
+                theirs["pp"].append(llama_bench(threads, prompt, 0, 0))
+                theirs["tg"].append(llama_bench(threads, 0, gen, prompt))
+    pp_ratio = [o / t for o, t in zip(ours["pp"], theirs["pp"])]
+    tg_ratio = [o / t for o, t in zip(ours["tg_sampled"], theirs["tg"])]
+    tg_greedy_ratio = [o / t for o, t in zip(ours["tg_greedy"], theirs["tg"])]
+    return {
+        "threads": threads, "prompt_tokens": prompt, "gen_tokens": gen, "reps": reps,
+        "ours": ours, "llama_bench": theirs, "model_load_ms": median(loads),
+        "median": {
+            "ours_pp": median(ours["pp"]), "llama_pp": median(theirs["pp"]),
+            "ours_tg_sampled": median(ours["tg_sampled"]),
+            "ours_tg_greedy": median(ours["tg_greedy"]), "llama_tg": median(theirs["tg"]),
+            # Ratios of each repetition's pair, then their median: the pairs ran back to
+            # back, so a busy minute moves both sides of a pair.
+            "pp_ratio": median(pp_ratio), "tg_ratio": median(tg_ratio),
+            "tg_greedy_ratio": median(tg_greedy_ratio),
+        },
+    }
+
+
+def threads_section(build, prompt, gen, reps):
+    counts = sorted({1, 2, os.cpu_count() or 1})
+    rows = []
+    for threads in counts:
+        log(f"threads: {threads} (load {load_average():.2f})")
+        result = ours_speed(build, threads, prompt, gen, reps)
+        rows.append({"threads": threads, "pp": median(result["pp_ts"]),
+                     "tg_sampled": median(result["tg_sampled_ts"]),
+                     "tg_greedy": median(result["tg_greedy_ts"])})
+    return {"prompt_tokens": prompt, "gen_tokens": gen, "reps": reps, "rows": rows}
+
+
+# --- prefix reuse ----------------------------------------------------------------------------
+
+def reuse_section(build, paragraphs, gen):
+    log(f"reuse: {paragraphs} paragraphs (load {load_average():.2f})")
+    result = run_json([str(build / "engine_bench"), "reuse", str(SPEED_MODEL), str(paragraphs),
+                       str(gen)])
+    result["seconds_saved"] = result["off"]["seconds"] - result["on"]["seconds"]
+    result["decoded_share"] = (result["on"]["prompt_tokens_decoded"] /
+                               result["prompt_tokens_submitted"])
+    return result
+
+
+# --- work outside the model ------------------------------------------------------------------
+
+PYTHON_DOCX = """
+import sys, time, docx
+start = time.perf_counter()
+document = docx.Document(sys.argv[1])
+opened = time.perf_counter()
+document.save(sys.argv[2])
+print((opened - start) * 1e3, (time.perf_counter() - opened) * 1e3)
+"""
+
+
+def docs_section(build, reps, engine):
+    pp = engine["median"]["ours_pp"] if engine else None
+    tg = engine["median"]["ours_tg_sampled"] if engine else None
+    tool = build / "doc_roundtrip"
+    rows = {}
+    with tempfile.TemporaryDirectory() as work:
+        subprocess.run([str(tool), "make", work], check=True, capture_output=True)
+        for kind in ["docx", "srt", "md"]:
+            log(f"docs: {kind} (load {load_average():.2f})")
+            source, output = f"{work}/large.{kind}", f"{work}/out.{kind}"
+            counted = run_json([str(tool), "run", source, output, str(SPEED_MODEL)])
+            runs = []
+            for _ in range(reps):
+                seconds, kib, stdout = timed_run([str(tool), "run", source, output])
+                runs.append({"process_s": seconds, "peak_kib": kib, **json.loads(stdout)})
+            row = {"bytes": os.path.getsize(source), "segments": counted["segments"],
+                   "prompts": counted["prompts"], "tokens": counted["tokens"], "runs": runs}
+            for key in ["parse_ms", "translate_ms", "write_ms", "process_s", "peak_kib"]:
+                row[key] = median([r[key] for r in runs])
+            row["outside_ms"] = row["parse_ms"] + row["translate_ms"] + row["write_ms"]
+            if pp and tg:
+                tokens = counted["tokens"]
+                model_s = tokens["prompt_tokens_decoded"] / pp + tokens["answer_tokens"] / tg
+                row["model_estimate_s"] = model_s
+                row["outside_share"] = row["outside_ms"] / 1e3 / (model_s + row["outside_ms"] / 1e3)
+            if kind == "docx":
+                docx_times = []
+                for _ in range(reps):
+                    out = subprocess.run([PYTHON, "-c", PYTHON_DOCX, source, f"{work}/py.docx"],
+                                         check=True, capture_output=True, text=True)
+                    docx_times.append([float(v) for v in out.stdout.split()])
+                row["python_docx_open_ms"] = median([t[0] for t in docx_times])
+                row["python_docx_save_ms"] = median([t[1] for t in docx_times])
+            rows[kind] = row
+    return {"reps": reps, "pp_ts": pp, "tg_ts": tg, "documents": rows}
+
+
+# --- start-up and idle cost ------------------------------------------------------------------
+
+INITIALIZE = {"jsonrpc": "2.0", "id": 1, "method": "initialize",
+              "params": {"protocolVersion": "2025-06-18", "capabilities": {},
+                         "clientInfo": {"name": "bench", "version": "1"}}}
+TRANSLATE = {"jsonrpc": "2.0", "id": 2, "method": "tools/call",
+             "params": {"name": "translate_text",
+                        "arguments": {"text": "The meeting starts at noon.", "to": "fr"}}}
+
+
+def memory_kib(pid):
+    fields = {}
+    with open(f"/proc/{pid}/status") as status:
+        for line in status:
+            key, _, value = line.partition(":")
+            if key in ("VmHWM", "VmRSS"):
+                fields[key] = int(value.split()[0])
+    return fields
+
+
+def start_server(build):
+    env = dict(os.environ, TRANSLATE_LLM_MODEL=str(SPEED_MODEL))
+    env.pop("TRANSLATE_LLM_DIR", None)
+    return subprocess.Popen([str(build / "quorvel-translate")], stdin=subprocess.PIPE,
+                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env,
+                            text=True, bufsize=1)
+
+
+def call(server, message):
+    server.stdin.write(json.dumps(message) + "\n")
+    server.stdin.flush()
+    return json.loads(server.stdout.readline())
+
+
+def startup_section(build, reps):
+    times = []
+    for _ in range(reps):
+        start = time.perf_counter()
+        server = start_server(build)
+        call(server, INITIALIZE)
+        times.append((time.perf_counter() - start) * 1e3)
+        server.stdin.close()
+        server.wait()
+    log(f"startup: translating once with the speed-test model (load {load_average():.2f})")
+    server = start_server(build)
+    call(server, INITIALIZE)
+    idle = memory_kib(server.pid)
+    start = time.perf_counter()
+    reply = call(server, TRANSLATE)
+    first_call_s = time.perf_counter() - start
+    loaded = memory_kib(server.pid)
+    server.stdin.close()
+    server.wait()
+    return {"initialize_ms": median(times), "initialize_runs_ms": times,
+            "idle_peak_kib": idle["VmHWM"], "loaded_peak_kib": loaded["VmHWM"],
+            "loaded_rss_kib": loaded["VmRSS"], "model_bytes": SPEED_MODEL.stat().st_size,
+            "first_translate_text_s": first_call_s,
+            "first_translate_text_error": reply.get("result", {}).get("isError")}
+
+
+# --- report ----------------------------------------------------------------------------------
+
+def cpu_name():
+    with open("/proc/cpuinfo") as info:
+        for line in info:
+            if line.startswith("model name"):
+                return line.split(":", 1)[1].strip()
+    return platform.processor()
+
+
+def fmt(value, spec=".1f"):
+    return "–" if value is None else format(value, spec)
+
+
+def table(results):
+    lines = [f"Measured {results['date']} on {results['cpu']} ({results['cpus']} logical "
+             f"processors), load average {fmt(results['load_before'], '.2f')} before and "
+             f"{fmt(results['load_after'], '.2f')} after.", ""]
+    engine = results.get("engine")
+    if engine:
+        m = engine["median"]
+        lines += [
+            f"**Engine efficiency** (speed-test model, {engine['threads']} threads, "
+            f"medians of {engine['reps']} alternating runs)", "",
+            "| | ours (tokens/s) | llama-bench (tokens/s) | ours / llama.cpp |",
+            "|---|---:|---:|---:|",
+            f"| prompt processing, {engine['prompt_tokens']} tokens | {fmt(m['ours_pp'], '.2f')} | "
+            f"{fmt(m['llama_pp'], '.2f')} | {fmt(m['pp_ratio'], '.3f')} |",
+            f"| generation, {engine['gen_tokens']} tokens after {engine['prompt_tokens']}, sampled "
+            f"| {fmt(m['ours_tg_sampled'], '.2f')} | {fmt(m['llama_tg'], '.2f')} | "
+            f"{fmt(m['tg_ratio'], '.3f')} |",
+            f"| generation, greedy | {fmt(m['ours_tg_greedy'], '.2f')} | "
+            f"{fmt(m['llama_tg'], '.2f')} | {fmt(m['tg_greedy_ratio'], '.3f')} |", ""]
+    threads = results.get("threads")
+    if threads:
+        lines += [f"**Threads** (ours; {threads['prompt_tokens']}-token prompt, "
+                  f"{threads['gen_tokens']} generated tokens)", "",
+                  "| threads | prompt tokens/s | generated tokens/s (sampled) | "
+                  "generated tokens/s (greedy) |", "|---:|---:|---:|---:|"]
+        for row in threads["rows"]:
+            lines.append(f"| {row['threads']} | {fmt(row['pp'], '.2f')} | "
+                         f"{fmt(row['tg_sampled'], '.2f')} | {fmt(row['tg_greedy'], '.2f')} |")
+        lines.append("")
+    reuse = results.get("reuse")
+    if reuse:
+        on, off = reuse["on"], reuse["off"]
+        lines += [f"**Prefix reuse** ({reuse['paragraphs']} paragraphs, English to French, "
+                  f"{reuse['gen_tokens']} generated tokens each)", "",
+                  "| | prompt tokens submitted | decoded | time (s) |", "|---|---:|---:|---:|",
+                  f"| reuse on | {reuse['prompt_tokens_submitted']} | "
+                  f"{on['prompt_tokens_decoded']} ({reuse['decoded_share']:.0%}) | "
+                  f"{on['seconds']:.1f} |",
+                  f"| reuse off | {reuse['prompt_tokens_submitted']} | "
+                  f"{off['prompt_tokens_decoded']} | {off['seconds']:.1f} |",
+                  f"| saved | | {off['prompt_tokens_decoded'] - on['prompt_tokens_decoded']} | "
+                  f"{reuse['seconds_saved']:.1f} |", ""]
+    docs = results.get("docs")
+    if docs:
+        lines += ["**Work outside the model** (instant answers; medians of "
+                  f"{docs['reps']} runs; model time estimated from the prompt tokens decoded "
+                  "with prefix reuse and the answer tokens at the measured tokens/s)", "",
+                  "| document | segments / prompts | parse (ms) | pipeline (ms) | write (ms) | "
+                  "peak RSS (MiB) | model time (estimate) | outside share |",
+                  "|---|---:|---:|---:|---:|---:|---:|---:|"]
+        names = {"docx": "DOCX, 2,000 paragraphs, 50 MB images", "srt": "SRT, 5,000 cues",
+                 "md": "Markdown, 1 MB"}
+        for kind, row in docs["documents"].items():
+            model = row.get("model_estimate_s")
+            share = row.get("outside_share")
+            lines.append(
+                f"| {names[kind]} | {row['segments']} / {row['prompts']} | "
+                f"{row['parse_ms']:.0f} | {row['translate_ms']:.0f} | {row['write_ms']:.0f} | "
+                f"{row['peak_kib'] / 1024:.0f} | "
+                f"{'–' if model is None else f'{model / 3600:.1f} h'} | "
+                f"{'–' if share is None else f'{share:.4%}'} |")
+        docx = docs["documents"].get("docx")
+        if docx and "python_docx_open_ms" in docx:
+            lines += ["", f"DOCX read + write: ours {docx['parse_ms'] + docx['write_ms']:.0f} ms "
+                      f"(parse {docx['parse_ms']:.0f}, write {docx['write_ms']:.0f}); python-docx "
+                      f"{docx['python_docx_open_ms'] + docx['python_docx_save_ms']:.0f} ms "
+                      f"(open {docx['python_docx_open_ms']:.0f}, save "
+                      f"{docx['python_docx_save_ms']:.0f})."]
+        lines.append("")
+    startup = results.get("startup")
+    if startup:
+        lines += ["**Start-up and idle cost**", "",
+                  "| process start to initialize reply | peak RSS idle | peak RSS with model "
+                  "loaded | model file |", "|---:|---:|---:|---:|",
+                  f"| {startup['initialize_ms']:.1f} ms | {startup['idle_peak_kib'] / 1024:.1f} MiB | "
+                  f"{startup['loaded_peak_kib'] / 1024:.0f} MiB | "
+                  f"{startup['model_bytes'] / 2**20:.0f} MiB |", ""]
+    return "\n".join(lines)
+
+
+def main():
+    global SPEED_MODEL
+    parser = argparse.ArgumentParser(description="Run the benchmarks and report them.")
+    parser.add_argument("--build", default=str(ROOT / "build-bench"), help="CMake build dir")
+    parser.add_argument("--sections", default="engine,threads,reuse,docs,startup")
+    parser.add_argument("--reps", type=int, default=5, help="engine repetitions")
+    parser.add_argument("--threads", type=int, default=None,
+                        help="thread count of the engine comparison (default: the server's rule)")
+    parser.add_argument("--prompt", type=int, default=512)
+    parser.add_argument("--gen", type=int, default=128)
+    parser.add_argument("--paragraphs", type=int, default=50)
+    parser.add_argument("--model", default=str(SPEED_MODEL), help="GGUF model to measure")
+    args = parser.parse_args()
+    SPEED_MODEL = Path(args.model).resolve()
+    build = Path(args.build).resolve()
+    sections = args.sections.split(",")
+    cpus = os.cpu_count() or 8
+    threads = args.threads or min(16, min(cpus, max(4, cpus // 2)))
+
+    results = {"date": datetime.date.today().isoformat(), "cpu": cpu_name(), "cpus": cpus,
+               "load_before": load_average()}
+    if "engine" in sections:
+        results["engine"] = engine_section(build, threads, args.prompt, args.gen, args.reps)
+    if "threads" in sections:
+        results["threads"] = threads_section(build, 256, 64, 2)
+    if "reuse" in sections:
+        results["reuse"] = reuse_section(build, args.paragraphs, 8)
+    if "docs" in sections:
+        results["docs"] = docs_section(build, 5, results.get("engine"))
+    if "startup" in sections:
+        results["startup"] = startup_section(build, 5)
+    results["load_after"] = load_average()
+
+    RESULTS.mkdir(parents=True, exist_ok=True)
+    stamp = datetime.datetime.now().strftime("%Y%m%d-%H%M%S")
+    text = json.dumps(results, indent=1)
+    (RESULTS / f"{stamp}.json").write_text(text)
+    (RESULTS / "latest.json").write_text(text)
+    report = table(results)
+    (RESULTS / "latest.md").write_text(report + "\n")
+    print(report)
+
+
+if __name__ == "__main__":
+    main()
