@@ -85,17 +85,23 @@ bool is_blank(std::string_view s) { return trim_start(s).empty(); }
 
 std::vector<std::string_view> split_lines(std::string_view text) {
   std::vector<std::string_view> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t lf = text.find('\n', start);
-    std::size_t end = lf == std::string_view::npos ? text.size() : lf;
-    std::string_view line = text.substr(start, end - start);
-    if (lf != std::string_view::npos && !line.empty() && line.back() == '\r') line.remove_suffix(1);
-    lines.push_back(line);
-    if (lf == std::string_view::npos) break;
-    start = lf + 1;
-  }
+  std::size_t pos = 0;
+  while (auto line = next_line(text, pos)) lines.push_back(*line);
   return lines;
+}
+
+std::optional<std::string_view> next_line(std::string_view text, std::size_t& pos) {
+  if (pos >= text.size()) return std::nullopt;
+  std::size_t lf = text.find('\n', pos);
+  if (lf == std::string_view::npos) {
+    std::string_view line = text.substr(pos);
+    pos = text.size();
+    return line;
+  }
+  std::string_view line = text.substr(pos, lf - pos);
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  pos = lf + 1;
+  return line;
 }
 
 std::vector<std::string_view> split_words(std::string_view s) {
@@ -111,7 +117,8 @@ std::vector<std::string_view> split_words(std::string_view s) {
       continue;
     }
     if (is_white_space(*c)) {
-      if (word_start != std::string_view::npos) words.push_back(s.substr(word_start, here - word_start));
+      if (word_start != std::string_view::npos)
+        words.push_back(s.substr(word_start, here - word_start));
       word_start = std::string_view::npos;
     } else if (word_start == std::string_view::npos) {
       word_start = here;
@@ -122,7 +129,9 @@ std::vector<std::string_view> split_words(std::string_view s) {
 }
 
 namespace {
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char lower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 }  // namespace
 
 std::string ascii_lower(std::string_view s) {

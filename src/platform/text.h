@@ -31,6 +31,10 @@ bool is_blank(std::string_view s);
 /// without a line feed is a line; a final line feed adds no empty line.
 std::vector<std::string_view> split_lines(std::string_view text);
 
+/// The line of split_lines that starts at byte `pos`, advancing `pos` past its line feed;
+/// nothing at the end of the text. For walking large texts without a list of all lines.
+std::optional<std::string_view> next_line(std::string_view text, std::size_t& pos);
+
 /// The non-empty pieces between runs of white space.
 std::vector<std::string_view> split_words(std::string_view s);
 

@@ -17,6 +17,7 @@ class PartExtractor : public XmlHandler {
   explicit PartExtractor(std::vector<Segment>& segments) : segments_(segments) {}
 
   void start(std::string_view name, ByteSpan, bool self_closing) override {
+    if (overflow_) return;
     if (name == "w:t") {
       paragraph_slots_.push_back(slots_.size());
       slots_.push_back(TextSlot{});
@@ -35,7 +36,7 @@ class PartExtractor : public XmlHandler {
   // CDATA content arrives here too: it is text of the element, and leaving it out of the
   // segment would lose it when the element's content is replaced.
   void text(std::string_view decoded) override {
-    if (in_text_) text_ += decoded;
+    if (in_text_ && !overflow_) text_ += decoded;
   }
 
   bool in_text() const override { return in_text_; }
@@ -45,9 +46,18 @@ class PartExtractor : public XmlHandler {
     return std::move(slots_);
   }
 
+  /// Set once the document has more segments than allowed; the rest of the part is then
+  /// only parsed, not collected.
+  bool overflow() const { return overflow_; }
+
  private:
   void finish_paragraph() {
+    if (overflow_) return;
     if (!is_blank(text_) && !paragraph_slots_.empty()) {
+      if (segments_.size() == MAX_DOCUMENT_SEGMENTS) {
+        overflow_ = true;
+        return;
+      }
       std::size_t segment = segments_.size();
       segments_.push_back(Segment{std::move(text_)});
       for (std::size_t i = 0; i < paragraph_slots_.size(); ++i) {
@@ -63,6 +73,7 @@ class PartExtractor : public XmlHandler {
   std::vector<std::size_t> paragraph_slots_;
   std::string text_;
   bool in_text_ = false;
+  bool overflow_ = false;
 };
 
 bool is_numbered_part(const std::string& name, std::string_view prefix) {
@@ -107,11 +118,14 @@ std::vector<std::size_t> choose_parts(const std::vector<ZipEntry>& entries) {
 Result<std::vector<TextSlot>> extract_part(std::string_view xml, std::vector<Segment>& segments) {
   std::size_t segments_before = segments.size();
   PartExtractor extractor(segments);
-  if (auto parsed = parse_xml(xml, extractor); !parsed) {
+  auto parsed = parse_xml(xml, extractor);
+  auto slots = extractor.finish();
+  if (!parsed || extractor.overflow()) {
     segments.resize(segments_before);
-    return std::unexpected(parsed.error());
+    if (!parsed) return std::unexpected(parsed.error());
+    return too_many_segments();
   }
-  return extractor.finish();
+  return slots;
 }
 
 Result<DocxDocument> extract_docx(const std::string& path) {
@@ -136,6 +150,7 @@ Result<DocxDocument> extract_docx(const std::string& path) {
     auto xml = archive->read(index, entry.size);
     if (!xml) return std::unexpected(xml.error());
     auto slots = extract_part(*xml, document.segments);
+    if (!slots && slots.error().kind == ErrorKind::limit) return std::unexpected(slots.error());
     if (!slots) {
       return fail(ErrorKind::format, fmt::format("parsing {}", entry.name), slots.error().message);
     }

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <fmt/core.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -32,6 +33,12 @@ Result<ZipArchive> ZipArchive::open(const std::string& path, const std::string& 
                                     const std::optional<std::string>& archive_message) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return fail(ErrorKind::io, open_message, std::strerror(errno));
+  struct stat st;
+  if (::fstat(fd, &st) != 0) {
+    int err = errno;
+    ::close(fd);
+    return fail(ErrorKind::io, open_message, std::strerror(err));
+  }
   FILE* file = ::fdopen(fd, "rb");
   if (file == nullptr) {
     int err = errno;
@@ -58,11 +65,11 @@ Result<ZipArchive> ZipArchive::open(const std::string& path, const std::string& 
     return archive_failure();
   }
   zip_error_fini(&error);
-  return ZipArchive(archive);
+  return ZipArchive(archive, static_cast<std::uint64_t>(st.st_size));
 }
 
 ZipArchive::ZipArchive(ZipArchive&& other) noexcept
-    : archive_(std::exchange(other.archive_, nullptr)) {}
+    : archive_(std::exchange(other.archive_, nullptr)), file_size_(other.file_size_) {}
 
 ZipArchive::~ZipArchive() {
   if (archive_ != nullptr) zip_discard(archive_);
@@ -76,6 +83,8 @@ Result<std::vector<ZipEntry>> ZipArchive::entries() const {
   }
   std::vector<ZipEntry> entries;
   entries.reserve(static_cast<std::size_t>(count));
+  std::uint64_t total_size = 0;        // at most 100,000 entries of 4 GiB each: no overflow
+  std::uint64_t total_compressed = 0;  // never more than file_size_
   for (zip_uint64_t i = 0; i < static_cast<zip_uint64_t>(count); ++i) {
     zip_stat_t st;
     if (zip_stat_index(archive_, i, ZIP_FL_ENC_RAW, &st) != 0) {
@@ -94,7 +103,19 @@ Result<std::vector<ZipEntry>> ZipArchive::entries() const {
       return limit_error(fmt::format("entry {} expands more than {} times (a zip bomb)", entry.name,
                                      MAX_DOCX_INFLATE_RATIO));
     }
+    // Entries occupy separate stretches of the file, so their compressed sizes add up to no
+    // more than its size, unless they point at the same data. Each addend is checked
+    // against the file size first, so the sum cannot overflow.
+    if (entry.compressed_size > file_size_ - total_compressed) {
+      return limit_error("entries share their compressed data (a zip bomb)");
+    }
+    total_compressed += entry.compressed_size;
+    total_size += entry.size;
     entries.push_back(std::move(entry));
+  }
+  if (total_size > MAX_DOCX_PACKAGE_BYTES) {
+    return limit_error(fmt::format("the entries expand to more than the {} GiB package limit",
+                                   MAX_DOCX_PACKAGE_BYTES / (1024 * MIB)));
   }
   return entries;
 }

@@ -37,7 +37,8 @@ class ZipArchive {
   zip_t* get() const { return archive_; }
 
   /// Every entry in archive order. Refuses more entries than allowed, entries larger than
-  /// allowed, and entries that expand beyond the zip-bomb ratio.
+  /// allowed, entries that expand beyond the zip-bomb ratio, packages that expand beyond
+  /// the package limit, and entries that share their compressed data.
   Result<std::vector<ZipEntry>> entries() const;
 
   /// The whole content of entry `index`, whose recorded size is `size`; an entry that holds
@@ -45,8 +46,10 @@ class ZipArchive {
   Result<std::string> read(std::uint64_t index, std::uint64_t size) const;
 
  private:
-  explicit ZipArchive(zip_t* archive) : archive_(archive) {}
+  ZipArchive(zip_t* archive, std::uint64_t file_size)
+      : archive_(archive), file_size_(file_size) {}
   zip_t* archive_ = nullptr;
+  std::uint64_t file_size_ = 0;
 };
 
 /// The message for an entry that decompresses to more than its recorded size.

@@ -2,7 +2,12 @@
 // Bounds that keep hostile or broken documents from exhausting memory, disk or time. Every
 // refusal names the bound it hit.
 
+#include <fmt/core.h>
+
+#include <cstddef>
 #include <cstdint>
+
+#include "platform/error.h"
 
 namespace quorvel {
 
@@ -26,5 +31,21 @@ constexpr std::uint64_t DOCX_RATIO_GRACE_BYTES = 100 * 1024;
 
 /// Largest single entry, uncompressed (the most a zip without 64-bit extensions can hold).
 constexpr std::uint64_t MAX_DOCX_ENTRY_BYTES = 0xFFFFFFFFull;
+
+/// Sum of the uncompressed sizes of all entries: what write-back decompresses and compresses
+/// again. Entries whose data overlap (one compressed stream listed many times) are refused
+/// separately, since no real package holds more compressed bytes than its file.
+constexpr std::uint64_t MAX_DOCX_PACKAGE_BYTES = 4096 * MIB;
+
+/// Paragraphs (or cues) in one document. Each becomes a prompt and costs the model about a
+/// second, so real documents stay far below; a file of millions of one-word paragraphs
+/// would otherwise take gigabytes of memory before translation even starts.
+constexpr std::size_t MAX_DOCUMENT_SEGMENTS = 100'000;
+
+inline std::unexpected<Error> too_many_segments() {
+  return fail(ErrorKind::limit, fmt::format("the document has more than {} paragraphs, the limit "
+                                            "for one file",
+                                            MAX_DOCUMENT_SEGMENTS));
+}
 
 }  // namespace quorvel

@@ -41,6 +41,8 @@ class PlainParser {
     return std::move(document_);
   }
 
+  bool too_many_segments() const { return document_.segments.size() > MAX_DOCUMENT_SEGMENTS; }
+
  private:
   static void append_line(std::string& to, std::string_view line) {
     to += line;
@@ -56,9 +58,18 @@ class PlainParser {
     paragraph_.clear();
   }
 
+  // Literals that follow each other are kept as one: a run of a million blank lines then
+  // costs its bytes, not a block each.
   void flush_literal() {
     if (literal_.empty()) return;
-    document_.blocks.emplace_back(std::in_place_type<plain_text::Literal>, std::move(literal_));
+    auto* last = document_.blocks.empty()
+                     ? nullptr
+                     : std::get_if<plain_text::Literal>(&document_.blocks.back());
+    if (last != nullptr) {
+      last->text += literal_;
+    } else {
+      document_.blocks.emplace_back(std::in_place_type<plain_text::Literal>, std::move(literal_));
+    }
     literal_.clear();
   }
 
@@ -72,8 +83,13 @@ class PlainParser {
 
 Result<PlainDocument> split_plain_text(std::string_view text) {
   PlainParser parser;
-  for (auto line : split_lines(text)) parser.line(line);
+  std::size_t pos = 0;
+  while (auto line = next_line(text, pos)) {
+    parser.line(*line);
+    if (parser.too_many_segments()) return too_many_segments();
+  }
   auto document = parser.finish();
+  if (document.segments.size() > MAX_DOCUMENT_SEGMENTS) return too_many_segments();
   if (document.segments.empty()) return fail(ErrorKind::format, "no translatable text found");
   return document;
 }

@@ -9,27 +9,43 @@
 namespace quorvel {
 namespace {
 
-using Lines = std::vector<std::string_view>;
+// A block is a run of lines ended by a blank line, which belongs to no block; a blank line
+// where a block would start makes an empty block. Blocks are found one at a time, as byte
+// ranges, so that no list of all lines is ever built.
+struct Block {
+  std::string_view lines;  // the block's lines with their line ends
+  std::size_t count = 0;
+  std::size_t timing = 0;  // index of the first line with "-->"; `count` when there is none
+};
 
-// Blocks are runs of lines ended by a blank line, which belongs to no block; a blank line
-// where a block would start makes an empty block.
-std::vector<Lines> split_blocks(const Lines& lines) {
-  std::vector<Lines> blocks;
-  std::size_t i = 0;
-  while (i < lines.size()) {
-    Lines block;
-    while (i < lines.size() && !is_blank(lines[i])) block.push_back(lines[i++]);
-    ++i;  // the blank line that ended the block, or past the end
-    blocks.push_back(std::move(block));
+Block next_block(std::string_view text, std::size_t& pos) {
+  std::size_t begin = pos;
+  std::size_t end = pos;
+  Block block;
+  bool has_timing = false;
+  while (auto line = next_line(text, pos)) {
+    if (is_blank(*line)) break;
+    if (!has_timing && line->find("-->") != std::string_view::npos) {
+      has_timing = true;
+      block.timing = block.count;
+    }
+    ++block.count;
+    end = pos;
   }
-  return blocks;
+  if (!has_timing) block.timing = block.count;
+  block.lines = text.substr(begin, end - begin);
+  return block;
 }
 
-std::string join_lines(Lines::const_iterator first, Lines::const_iterator last) {
+// Lines [first, last) of a block joined by single line feeds.
+std::string join_lines(std::string_view lines, std::size_t first, std::size_t last) {
   std::string out;
-  for (auto it = first; it != last; ++it) {
-    if (it != first) out += '\n';
-    out += *it;
+  std::size_t pos = 0;
+  for (std::size_t i = 0; i < last; ++i) {
+    auto line = next_line(lines, pos);
+    if (i < first) continue;
+    if (i != first) out += '\n';
+    out += *line;
   }
   return out;
 }
@@ -62,28 +78,24 @@ std::string cue_text(const subtitles::Cue& cue, const SubtitleDocument& document
 Result<SubtitleDocument> split_subtitles(std::string_view text) {
   SubtitleDocument document;
   std::string literal;
-  auto lines = split_lines(text);
-  for (const auto& block : split_blocks(lines)) {
-    auto timing = std::find_if(block.begin(), block.end(), [](std::string_view line) {
-      return line.find("-->") != std::string_view::npos;
-    });
-    if (timing == block.end() || timing + 1 == block.end()) {
-      for (auto line : block) {
-        literal += line;
-        literal += '\n';
-      }
-      literal += '\n';
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    Block block = next_block(text, pos);
+    if (block.timing + 1 >= block.count) {  // no timing line, or nothing after it
+      literal += join_lines(block.lines, 0, block.count);
+      literal += block.count == 0 ? "\n" : "\n\n";
       continue;
     }
+    if (document.segments.size() == MAX_DOCUMENT_SEGMENTS) return too_many_segments();
     if (!literal.empty()) {
       document.items.push_back(subtitles::Literal{std::move(literal)});
       literal.clear();
     }
     subtitles::Cue cue;
-    cue.header = join_lines(block.begin(), timing + 1);
+    cue.header = join_lines(block.lines, 0, block.timing + 1);
     cue.segment = document.segments.size();
-    cue.line_count = static_cast<std::size_t>(block.end() - (timing + 1));
-    document.segments.push_back(Segment{join_lines(timing + 1, block.end())});
+    cue.line_count = block.count - block.timing - 1;
+    document.segments.push_back(Segment{join_lines(block.lines, block.timing + 1, block.count)});
     document.items.push_back(std::move(cue));
   }
   if (!literal.empty()) document.items.push_back(subtitles::Literal{std::move(literal)});
