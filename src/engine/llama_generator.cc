@@ -167,6 +167,14 @@ Result<std::string> EngineContext::run_pass(std::string_view prompt, uint32_t ma
   if (prompt.find('\0') != std::string_view::npos) {
     return std::unexpected(engine_error("prompt contains NUL byte"));
   }
+  // A prompt that cannot fit even if every token were the vocabulary's longest is refused
+  // from its size: the tokenizer takes time quadratic in the length of a word and tens of
+  // bytes of memory per byte, which a hostile paragraph of megabytes would turn into
+  // minutes and gigabytes.
+  if (prompt.size() / engine_.longest_piece() >= context_length()) {
+    return std::unexpected(engine_error(fmt::format(
+        "prompt too long: {} bytes for a {} token context", prompt.size(), context_length())));
+  }
   auto tokens = tokenize(prompt);
   if (!tokens) return std::unexpected(tokens.error());
   // Only a model without start-of-sequence token turns an empty prompt into no tokens, and

@@ -12,13 +12,33 @@ namespace quorvel {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// One pass over the vocabulary, special tokens included since prompts spell them out.
+std::size_t find_longest_piece(const LlamaApi& api, const llama_vocab* vocab) {
+  std::size_t longest = 1;
+  char piece[256];
+  const int32_t count = api.llama_vocab_n_tokens(vocab);
+  for (llama_token token = 0; token < count; ++token) {
+    // A piece that does not fit the buffer gives its length negated.
+    int32_t n = api.llama_token_to_piece(vocab, token, piece, sizeof piece, 0, true);
+    longest = std::max(longest, static_cast<std::size_t>(n < 0 ? -static_cast<int64_t>(n) : n));
+  }
+  return longest;
+}
+
+}  // namespace
+
 Engine::Engine(std::shared_ptr<const LlamaApi> api, llama_model* model)
-    : api_(std::move(api)), model_(model), vocab_(api_->llama_model_get_vocab(model)) {}
+    : api_(std::move(api)), model_(model), vocab_(api_->llama_model_get_vocab(model)) {
+  longest_piece_ = find_longest_piece(*api_, vocab_);
+}
 
 Engine::Engine(Engine&& other) noexcept
     : api_(std::move(other.api_)),
       model_(std::exchange(other.model_, nullptr)),
-      vocab_(std::exchange(other.vocab_, nullptr)) {}
+      vocab_(std::exchange(other.vocab_, nullptr)),
+      longest_piece_(other.longest_piece_) {}
 
 Engine& Engine::operator=(Engine&& other) noexcept {
   if (this != &other) {
@@ -26,6 +46,7 @@ Engine& Engine::operator=(Engine&& other) noexcept {
     api_ = std::move(other.api_);
     model_ = std::exchange(other.model_, nullptr);
     vocab_ = std::exchange(other.vocab_, nullptr);
+    longest_piece_ = other.longest_piece_;
   }
   return *this;
 }

@@ -30,11 +30,15 @@ class Engine {
   const std::shared_ptr<const LlamaApi>& shared_api() const { return api_; }
   llama_model* model() const { return model_; }
   const llama_vocab* vocab() const { return vocab_; }
+  /// The most text bytes one token of the vocabulary stands for (at least 1), so a prompt
+  /// of more than this many bytes per context position cannot fit that context.
+  std::size_t longest_piece() const { return longest_piece_; }
 
  private:
   std::shared_ptr<const LlamaApi> api_;
   llama_model* model_ = nullptr;
   const llama_vocab* vocab_ = nullptr;
+  std::size_t longest_piece_ = 1;
 };
 
 /// -1 (every layer on the GPU) when the engine directory holds a GPU backend library
