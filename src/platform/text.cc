@@ -128,6 +128,20 @@ std::vector<std::string_view> split_words(std::string_view s) {
   return words;
 }
 
+std::size_t count_words(std::string_view s) {
+  std::size_t words = 0;
+  bool in_word = false;
+  std::size_t pos = 0;
+  while (pos < s.size()) {
+    auto c = next_char(s, pos);
+    if (!c) ++pos;  // an invalid byte is part of a word
+    bool space = c && is_white_space(*c);
+    if (!space && !in_word) ++words;
+    in_word = !space;
+  }
+  return words;
+}
+
 namespace {
 char lower(char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;

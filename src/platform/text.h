@@ -38,6 +38,9 @@ std::optional<std::string_view> next_line(std::string_view text, std::size_t& po
 /// The non-empty pieces between runs of white space.
 std::vector<std::string_view> split_words(std::string_view s);
 
+/// split_words(s).size(), without building the list.
+std::size_t count_words(std::string_view s);
+
 bool starts_with_ascii_ci(std::string_view s, std::string_view prefix);
 std::string ascii_lower(std::string_view s);
 bool equals_ascii_ci(std::string_view a, std::string_view b);

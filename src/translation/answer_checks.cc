@@ -105,14 +105,14 @@ std::vector<std::string_view> protected_tokens(std::string_view source) {
 bool needs_no_translation(std::string_view text) {
   std::string_view t = trim(text);
   if (!has_alphabetic(t)) return true;
-  if (split_words(t).size() > 1) return false;
+  if (count_words(t) > 1) return false;
   if (t.starts_with("http://") || t.starts_with("https://") || t.starts_with("www.")) return true;
   if (t.find('@') != std::string_view::npos) return is_email_address(t);
   return false;
 }
 
 uint32_t token_budget(std::string_view text) {
-  const uint64_t words = split_words(text).size();
+  const uint64_t words = count_words(text);
   const uint64_t chars = count_chars(text);
   const uint64_t budget = 4 * std::max(words, chars / 3) + 64;
   return static_cast<uint32_t>(std::clamp(budget, TOKEN_BUDGET_FLOOR, TOKEN_BUDGET_CEILING));
