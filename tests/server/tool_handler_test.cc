@@ -65,6 +65,11 @@ TEST_F(ToolHandlerTest, TranslateTextChecksInOrder) {
     EXPECT_EQ(result.text, message) << arguments.dump().substr(0, 60);
   }
   EXPECT_EQ(handler_.engine_slot.engine, nullptr);
+
+  // Exactly 12000 characters pass the length check and go on to the engine.
+  std::string multibyte_12000 = multibyte_12001.substr(2);
+  ToolResult at_limit = call("translate_text", {{"text", multibyte_12000}, {"to", "xx"}});
+  EXPECT_EQ(at_limit.text, "unknown language tag: xx. Use one of: " + TAGS);
 }
 
 TEST_F(ToolHandlerTest, TranslateFileChecksInOrder) {
