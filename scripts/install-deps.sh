@@ -9,6 +9,11 @@ PACKAGES=(
   python3 python3-numpy
   pandoc libreoffice-writer-nogui
 )
+# scripts/fuzz.sh: clang with libFuzzer (clang 19 is the first whose C++23 mode offers
+# std::expected with this libstdc++).
+if [[ "${1:-}" == fuzz ]]; then
+  PACKAGES+=(clang-19 libclang-rt-19-dev)
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do
