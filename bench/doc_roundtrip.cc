@@ -55,11 +55,69 @@ std::string sentence(std::mt19937& random, int words) {
   return out;
 }
 
+constexpr std::string_view CONTENT_TYPES =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n"
+    "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
+    "<Default Extension=\"rels\" "
+    "ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
+    "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
+    "<Default Extension=\"jpeg\" ContentType=\"image/jpeg\"/>"
+    "<Override PartName=\"/word/document.xml\" ContentType=\"application/"
+    "vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml\"/>"
+    "<Override PartName=\"/word/header1.xml\" ContentType=\"application/"
+    "vnd.openxmlformats-officedocument.wordprocessingml.header+xml\"/></Types>";
+
+constexpr std::string_view PACKAGE_RELS =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n"
+    "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+    "<Relationship Id=\"rId1\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/"
+    "relationships/officeDocument\" Target=\"word/document.xml\"/></Relationships>";
+
+constexpr std::string_view RELATIONSHIPS_NS =
+    "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+
+std::string document_rels() {
+  std::string rels =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n<Relationships "
+      "xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">";
+  for (int i = 1; i <= IMAGES; ++i) {
+    rels += fmt::format(
+        "<Relationship Id=\"rIdImage{0}\" Type=\"{1}/image\" "
+        "Target=\"media/image{0}.jpeg\"/>",
+        i, RELATIONSHIPS_NS);
+  }
+  rels += fmt::format(
+      "<Relationship Id=\"rIdHeader1\" Type=\"{}/header\" "
+      "Target=\"header1.xml\"/></Relationships>",
+      RELATIONSHIPS_NS);
+  return rels;
+}
+
+// A paragraph holding one inline picture, as word processors write it.
+std::string picture_paragraph(int image) {
+  return fmt::format(
+      "<w:p><w:r><w:drawing><wp:inline><wp:extent cx=\"5486400\" cy=\"3657600\"/>"
+      "<wp:docPr id=\"{0}\" name=\"Picture {0}\"/><a:graphic><a:graphicData "
+      "uri=\"http://schemas.openxmlformats.org/drawingml/2006/picture\"><pic:pic>"
+      "<pic:nvPicPr><pic:cNvPr id=\"{0}\" name=\"image{0}.jpeg\"/><pic:cNvPicPr/>"
+      "</pic:nvPicPr><pic:blipFill><a:blip r:embed=\"rIdImage{0}\"/><a:stretch><a:fillRect/>"
+      "</a:stretch></pic:blipFill><pic:spPr><a:xfrm><a:off x=\"0\" y=\"0\"/><a:ext "
+      "cx=\"5486400\" cy=\"3657600\"/></a:xfrm><a:prstGeom prst=\"rect\"/></pic:spPr>"
+      "</pic:pic></a:graphicData></a:graphic></wp:inline></w:drawing></w:r></w:p>",
+      image);
+}
+
 std::string large_document_xml(std::mt19937& random) {
-  std::string xml =
+  std::string xml = fmt::format(
       "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n<w:document "
-      "xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\"><w:body>";
+      "xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\" "
+      "xmlns:r=\"{}\" "
+      "xmlns:wp=\"http://schemas.openxmlformats.org/drawingml/2006/wordprocessingDrawing\" "
+      "xmlns:a=\"http://schemas.openxmlformats.org/drawingml/2006/main\" "
+      "xmlns:pic=\"http://schemas.openxmlformats.org/drawingml/2006/picture\"><w:body>",
+      RELATIONSHIPS_NS);
   for (int p = 0; p < PARAGRAPHS; ++p) {
+    if (p % (PARAGRAPHS / IMAGES) == 0) xml += picture_paragraph(p / (PARAGRAPHS / IMAGES) + 1);
     // Three runs with different formatting, as word processors write them.
     xml += "<w:p><w:pPr><w:pStyle w:val=\"Normal\"/></w:pPr>";
     xml += "<w:r><w:rPr><w:b/></w:rPr><w:t xml:space=\"preserve\">" + sentence(random, 6) +
@@ -67,15 +125,20 @@ std::string large_document_xml(std::mt19937& random) {
     xml += "<w:r><w:t xml:space=\"preserve\">" + sentence(random, 12) + " </w:t></w:r>";
     xml += "<w:r><w:rPr><w:i/></w:rPr><w:t>" + sentence(random, 8) + ".</w:t></w:r></w:p>";
   }
-  return xml + "</w:body></w:document>";
+  return xml +
+         "<w:sectPr><w:headerReference w:type=\"default\" r:id=\"rIdHeader1\"/></w:sectPr>"
+         "</w:body></w:document>";
 }
 
 bool make_docx(const std::string& path, std::mt19937& random) {
   std::vector<std::pair<std::string, std::string>> entries = {
-      {"[Content_Types].xml", "<?xml version=\"1.0\"?><Types/>"},
-      {"_rels/.rels", "<Relationships/>"},
+      {"[Content_Types].xml", std::string(CONTENT_TYPES)},
+      {"_rels/.rels", std::string(PACKAGE_RELS)},
+      {"word/_rels/document.xml.rels", document_rels()},
       {"word/document.xml", large_document_xml(random)},
-      {"word/header1.xml", "<w:hdr><w:p><w:r><w:t>Quarterly report</w:t></w:r></w:p></w:hdr>"},
+      {"word/header1.xml",
+       "<w:hdr xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\">"
+       "<w:p><w:r><w:t>Quarterly report</w:t></w:r></w:p></w:hdr>"},
   };
   for (int i = 0; i < IMAGES; ++i) {
     std::string image(IMAGE_BYTES, '\0');  // random bytes: as incompressible as a photo

@@ -25,6 +25,8 @@
 
 #include "engine/llama_api.h"
 #include "engine/model.h"
+#include "platform/env.h"
+#include "platform/system.h"
 #include "translation/prompt.h"
 
 namespace {
@@ -119,11 +121,12 @@ std::string prompt_of_length(const Engine& engine, std::size_t tokens) {
   return build_prompt(ENGLISH_TO_FRENCH, passage.substr(0, low));
 }
 
-// A context as a tool call makes it, with `threads` threads when that is above 0.
+// A context as a tool call makes it (the tuning variables apply), with `threads` threads
+// when that is above 0.
 std::unique_ptr<EngineContext> new_context(const Engine& engine, int32_t threads) {
-  ContextSettings settings;
-  settings.threads = threads;
-  auto ctx = threads > 0 ? create_context(engine, settings) : create_context(engine);
+  ContextSettings settings = context_settings(&env_var, logical_processor_count());
+  if (threads > 0) settings.threads = threads;
+  auto ctx = create_context(engine, settings);
   if (!ctx) die("context", ctx.error());
   return std::move(*ctx);
 }
@@ -149,6 +152,28 @@ double generation_speed(EngineContext& ctx, const std::string& prompt, uint32_t 
   return static_cast<double>(ctx.counters.tokens_generated - before) / (seconds - overhead);
 }
 
+// Milliseconds one llama_sampler_sample call takes on the context's current logits, with
+// the sampler chain a generation pass builds: the per-token cost the engine adds to the
+// model's own decode, which llama-bench does not pay.
+double sampling_ms(const Engine& engine, EngineContext& ctx, const SamplingParams& params) {
+  const LlamaApi& api = engine.api();
+  llama_sampler* chain = api.llama_sampler_chain_init(api.llama_sampler_chain_default_params());
+  if (params.temperature <= 0.0f) {
+    api.llama_sampler_chain_add(chain, api.llama_sampler_init_greedy());
+  } else {
+    api.llama_sampler_chain_add(chain, api.llama_sampler_init_top_k(params.top_k));
+    api.llama_sampler_chain_add(chain, api.llama_sampler_init_top_p(params.top_p, 1));
+    api.llama_sampler_chain_add(chain, api.llama_sampler_init_temp(params.temperature));
+    api.llama_sampler_chain_add(chain, api.llama_sampler_init_dist(params.seed));
+  }
+  constexpr int CALLS = 200;
+  auto start = Clock::now();
+  for (int i = 0; i < CALLS; ++i) api.llama_sampler_sample(chain, ctx.context(), -1);
+  double ms = seconds_since(start) * 1e3 / CALLS;
+  api.llama_sampler_free(chain);
+  return ms;
+}
+
 int speed(const std::string& model, int32_t threads, std::size_t prompt_tokens, uint32_t gen,
           int reps) {
   LoadedEngine loaded = load(model);
@@ -172,7 +197,12 @@ int speed(const std::string& model, int32_t threads, std::size_t prompt_tokens, 
     tg_sampled.push_back(generation_speed(*ctx, prompt, gen, SAMPLED));
     tg_greedy.push_back(generation_speed(*ctx, prompt, gen, GREEDY));
   }
+  // The context's logits are those of the last generated token.
+  double sampled_ms = sampling_ms(loaded.engine, *ctx, SAMPLED);
+  double greedy_ms = sampling_ms(loaded.engine, *ctx, GREEDY);
   json out = {{"mode", "speed"},
+              {"sample_ms_sampled", sampled_ms},
+              {"sample_ms_greedy", greedy_ms},
               {"threads", threads},
               {"prompt_tokens", decoded},
               {"gen_tokens", gen},

@@ -22,7 +22,7 @@ bash scripts/fetch-engine.sh
 
 log "building the server and the benchmark programs in $BUILD"
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$BUILD" --target quorvel-translate engine_bench doc_roundtrip >/dev/null
+cmake --build "$BUILD" --target quorvel-translate engine_bench doc_roundtrip
 
 # llama-bench and llama-quantize, built from the fetched source. llama-bench then runs in
 # .cache/llama-bench-run against the fetched engine libraries themselves (the ones our server
@@ -36,7 +36,7 @@ if [[ ! -x $RUN_DIR/llama-bench || $(cat "$RUN_DIR/.stamp" 2>/dev/null) != "$(to
     -DBUILD_SHARED_LIBS=ON -DGGML_BACKEND_DL=ON -DGGML_NATIVE=OFF -DLLAMA_BUILD_TESTS=OFF \
     -DLLAMA_BUILD_EXAMPLES=OFF -DLLAMA_BUILD_SERVER=OFF -DLLAMA_BUILD_APP=OFF \
     -DLLAMA_OPENSSL=OFF -DLLAMA_SUBPROCESS=OFF -DLLAMA_BUILD_TOOLS=ON >/dev/null
-  cmake --build "$TOOLS_BUILD" --target llama-bench llama-quantize >/dev/null
+  cmake --build "$TOOLS_BUILD" --target llama-bench llama-quantize
   rm -rf "$RUN_DIR"
   mkdir -p "$RUN_DIR"
   # The tool and its own helper libraries are copied; the engine libraries are linked in
