@@ -13,7 +13,8 @@ namespace quorvel {
 
 /// Reads the whole file. Fails with "reading {path}" (the system error as cause), or with a
 /// message naming the limit when the file holds more than `max_bytes`; the size is checked
-/// before anything is read, and again while reading in case the file grows.
+/// before anything is read, and again while reading in case the file grows. A path with a
+/// NUL byte names no file and fails too (paths below are refused the same way).
 Result<std::string> read_file(const std::string& path, std::uint64_t max_bytes);
 
 /// Like read_file, and the content must be valid UTF-8 ("reading {path}" otherwise).

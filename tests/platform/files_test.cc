@@ -129,6 +129,25 @@ TEST(WriteFileAtomic, ReadOnlyDirectoryChangesNothing) {
   EXPECT_EQ(read_bytes(dir.file("out.txt")), "precious");
 }
 
+// The system stops reading a path at a NUL byte; such a path would name another file, here
+// the one that must stay untouched.
+TEST(Files, PathWithANulByteNamesNoFile) {
+  TempDir dir;
+  write_bytes(dir.file("kept.txt"), "precious");
+  const std::string path = dir.file("kept.txt") + std::string("\0.fr.txt", 8);
+
+  auto read = read_file(path, 100);
+  ASSERT_FALSE(read);
+  EXPECT_EQ(read.error().message, "reading " + path);
+  EXPECT_EQ(read.error().cause, "the path contains a NUL byte");
+  auto written = write_file_atomic(path, "translation");
+  ASSERT_FALSE(written);
+  EXPECT_EQ(written.error().message, "writing " + path);
+  EXPECT_EQ(written.error().cause, "the path contains a NUL byte");
+  EXPECT_EQ(read_bytes(dir.file("kept.txt")), "precious");
+  EXPECT_EQ(dir.list(), std::vector<std::string>{"kept.txt"});
+}
+
 TEST(PendingFile, DroppedWithoutCommitLeavesNothing) {
   TempDir dir;
   {

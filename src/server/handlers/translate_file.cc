@@ -51,8 +51,10 @@ std::string result_text(const Translations& translations, const std::string& tar
 bool is_regular_file(const std::string& path) {
   struct stat info {};
   // Only regular files: a directory, a pipe or a device cannot be translated and a pipe
-  // would block the server forever.
-  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+  // would block the server forever. No file's name holds a NUL byte; the system would read
+  // such a path only up to it and so find another file.
+  return path.find('\0') == std::string::npos && ::stat(path.c_str(), &info) == 0 &&
+         S_ISREG(info.st_mode);
 }
 
 // Byte offset of the dot that starts the extension of the final component, or npos.
