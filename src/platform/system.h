@@ -6,4 +6,15 @@ namespace quorvel {
 /// The number of logical processors online, or 0 when the system cannot tell.
 unsigned logical_processor_count();
 
+/// Makes failed writes come back as errors rather than signals that end the process: a
+/// client that closed its end of standard output (SIGPIPE), and a file-size limit reached
+/// while writing a translated file (SIGXFSZ).
+void ignore_write_signals();
+
+/// Makes large blocks (a tool call's model context, a document's text) go back to the system
+/// as soon as they are freed. glibc otherwise raises its threshold for that to the largest
+/// block freed so far and serves later ones from a heap that fragments, so a long-running
+/// server would grow with every translation.
+void return_large_blocks_to_system();
+
 }  // namespace quorvel
