@@ -20,7 +20,9 @@ bool contains(std::string_view text, std::string_view part) {
 // The JSON library's messages read "syntax error while parsing <context> - <detail>";
 // this turns them into short descriptions of what the input lacked.
 std::string describe_syntax_error(std::string_view what) {
-  if (contains(what, "expected end of input")) return "trailing characters";
+  // "unexpected end of input" contains these words too; only "; expected" marks a value
+  // followed by more text.
+  if (contains(what, "; expected end of input")) return "trailing characters";
   if (contains(what, "missing closing quote")) return "EOF while parsing a string";
   if (contains(what, "control character")) {
     return "control character (\\u0000-\\u001F) found while parsing a string";

@@ -44,6 +44,11 @@ TEST(McpServer, AnswersEachLineExactly) {
        R"({"error":{"code":-32700,"message":"parse error: expected value at line 1 column 1"},"id":null,"jsonrpc":"2.0"})"},
       {R"({"id":1,"method":"ping"} x)",
        R"({"error":{"code":-32700,"message":"parse error: trailing characters at line 1 column 26"},"id":null,"jsonrpc":"2.0"})"},
+      // A line cut short is an end-of-input failure, not trailing text.
+      {R"({"id":1,"method":)",
+       R"({"error":{"code":-32700,"message":"parse error: EOF while parsing a value at line 1 column 17"},"id":null,"jsonrpc":"2.0"})"},
+      {R"({"id":1)",
+       R"({"error":{"code":-32700,"message":"parse error: EOF while parsing an object at line 1 column 7"},"id":null,"jsonrpc":"2.0"})"},
       {R"(  {"id":2,"method":"ping"}  )", R"({"id":2,"jsonrpc":"2.0","result":{}})"},
       {R"({"id":3,"method":"Ping"})",
        R"({"error":{"code":-32601,"message":"method not found: Ping"},"id":3,"jsonrpc":"2.0"})"},
