@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets everything up on a fresh Debian 12 machine, builds, and runs every test:
-# the GoogleTest suite through CTest and the end-to-end MCP tests through Node.
+# the GoogleTest suite through CTest, the end-to-end MCP tests through Node, and the unit
+# tests once more built with AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,3 +15,7 @@ cmake --build build
 ctest --test-dir build --output-on-failure -j2
 
 (cd tests/e2e && npm ci --no-audit --no-fund --silent && node --test --test-concurrency=1)
+
+cmake --preset asan >/dev/null
+cmake --build --preset asan
+ctest --preset asan
