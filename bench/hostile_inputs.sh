@@ -35,7 +35,10 @@ measure() {
 import json, sys
 for line in sys.stdin:
     r = json.loads(line)
-    print(r["result"]["content"][0]["text"] if "result" in r else r["error"]["message"])
+    if "error" in r:
+        print(r["error"]["message"])
+    else:
+        print(r["result"]["content"][0]["text"] if "content" in r["result"] else "ok")
 ' <"$work/reply" | tr '\n' ' ' | cut -c1-110)
   printf '%-22s %7d KiB %9s  %s\n' "$label" "$rss" "$seconds" "$reply"
 }
