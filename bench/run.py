@@ -22,6 +22,7 @@ import datetime
 import json
 import os
 import platform
+import resource
 import statistics
 import subprocess
 import sys
@@ -65,79 +66,172 @@ def timed_run(command):
     return float(seconds), int(kib), out.stdout
 
 
+# --- a quiet machine -------------------------------------------------------------------------
+#
+# The engine's threads wait for each other at every step of the model, so a process that
+# takes a core away for a moment stalls all of them; on a busy machine both sides of a
+# comparison lose several times their speed, by different amounts. Each measured run is
+# therefore started on an idle machine, the CPU time other processes took meanwhile is
+# accounted for, and a run disturbed by more than QUIET_SHARE of the machine is repeated.
+
+CPUS = os.cpu_count() or 1
+QUIET_SHARE = 0.05
+MAX_TRIES = 4
+QUIET_WAIT_S = 1800
+
+
+def busy_seconds():
+    """CPU seconds the whole machine has spent busy (stolen time included)."""
+    with open("/proc/stat") as stat:
+        user, nice, system, _idle, _iowait, irq, softirq, steal = (
+            int(v) for v in stat.readline().split()[1:9])
+    return (user + nice + system + irq + softirq + steal) / os.sysconf("SC_CLK_TCK")
+
+
+def children_cpu_seconds():
+    usage = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return usage.ru_utime + usage.ru_stime
+
+
+def wait_until_quiet():
+    start = time.monotonic()
+    while True:
+        before = busy_seconds()
+        time.sleep(3)
+        share = (busy_seconds() - before) / (3 * CPUS)
+        if share < QUIET_SHARE:
+            return
+        if time.monotonic() - start > QUIET_WAIT_S:
+            log(f"machine still busy ({share:.0%}) after {QUIET_WAIT_S} s; measuring anyway")
+            return
+        log(f"waiting for an idle machine (others use {share:.0%})")
+        time.sleep(30)
+
+
+def measured_json(command, env=None):
+    """run_json, plus the share of the machine that other processes used meanwhile."""
+    busy, children, start = busy_seconds(), children_cpu_seconds(), time.perf_counter()
+    result = run_json(command, env)
+    wall = time.perf_counter() - start
+    others = (busy_seconds() - busy) - (children_cpu_seconds() - children)
+    return result, max(0.0, others) / (wall * CPUS)
+
+
+def one_run(run):
+    """Adapts a single measured run for quiet_runs."""
+    result, share = run()
+    return result, [share]
+
+
+def quiet_runs(label, runs):
+    """Calls `runs` (which returns results and the others' share of each run) on an idle
+    machine until no run was disturbed, at most MAX_TRIES times."""
+    for attempt in range(1, MAX_TRIES + 1):
+        wait_until_quiet()
+        results, shares = runs()
+        if max(shares) <= QUIET_SHARE or attempt == MAX_TRIES:
+            return results, max(shares)
+        log(f"{label}: other processes took {max(shares):.0%} of the machine; again")
+
+
 # --- engine efficiency -----------------------------------------------------------------------
 
 def ours_speed(build, threads, prompt, gen, reps):
-    return run_json([str(build / "engine_bench"), "speed", str(SPEED_MODEL), str(threads),
-                     str(prompt), str(gen), str(reps)])
+    return measured_json([str(build / "engine_bench"), "speed", str(SPEED_MODEL), str(threads),
+                          str(prompt), str(gen), str(reps)])
 
 
 def llama_bench(threads, prompt, gen, depth):
-    """One llama-bench test (its own warm-up, one repetition); tokens per second."""
+    """One llama-bench test (its own warm-up, one repetition): tokens per second."""
     command = [str(LLAMA_BENCH), "-m", str(SPEED_MODEL), "-t", str(threads), "-b", "512",
                "-ub", "512", "-p", str(prompt), "-n", str(gen), "-d", str(depth), "-r", "1",
                "-o", "jsonl"]
     # Its own directory first: the engine libraries there, not those of the tools build.
     env = dict(os.environ, LD_LIBRARY_PATH=str(LLAMA_BENCH.parent))
-    out = subprocess.run(command, check=True, capture_output=True, text=True, env=env)
-    rows = [json.loads(line) for line in out.stdout.splitlines() if line.startswith("{")]
-    return rows[-1]["avg_ts"]
+    row, share = measured_json(command, env)
+    return row["avg_ts"], share
+
+
+def engine_pair(build, threads, prompt, gen, ours_first):
+    """Our prompt and generation speeds and llama-bench's, run back to back."""
+    def ours():
+        result, share = ours_speed(build, threads, prompt, gen, 1)
+        return {"pp": result["pp_ts"][0], "tg_sampled": result["tg_sampled_ts"][0],
+                "tg_greedy": result["tg_greedy_ts"][0], "load_ms": result["load_ms"],
+                "sample_ms_sampled": result["sample_ms_sampled"],
+                "sample_ms_greedy": result["sample_ms_greedy"]}, [share]
+
+    def theirs():
+        pp, pp_share = llama_bench(threads, prompt, 0, 0)
+        tg, tg_share = llama_bench(threads, 0, gen, prompt)
+        return {"pp": pp, "tg": tg}, [pp_share, tg_share]
+
+    def both():
+        first, second = (ours, theirs) if ours_first else (theirs, ours)
+        a, a_shares = first()
+        b, b_shares = second()
+        mine, other = (a, b) if ours_first else (b, a)
+        return {"ours": mine, "llama_bench": other}, a_shares + b_shares
+
+    return both
 
 
 def engine_section(build, threads, prompt, gen, reps):
-    ours = {"pp": [], "tg_sampled": [], "tg_greedy": []}
-    theirs = {"pp": [], "tg": []}
-    loads = []
+    pairs = []
     for rep in range(reps):
-        log(f"engine: repetition {rep + 1}/{reps} (load {load_average():.2f})")
+        log(f"engine: repetition {rep + 1}/{reps}")
         # Alternate which side goes first, so neither always meets a warmer or busier machine.
-        sides = ["ours", "llama"] if rep % 2 == 0 else ["llama", "ours"]
-        for side in sides:
-            if side == "ours":
-                result = ours_speed(build, threads, prompt, gen, 1)
-                ours["pp"] += result["pp_ts"]
-                ours["tg_sampled"] += result["tg_sampled_ts"]
-                ours["tg_greedy"] += result["tg_greedy_ts"]
-                loads.append(result["load_ms"])
-            else:
-                theirs["pp"].append(llama_bench(threads, prompt, 0, 0))
-                theirs["tg"].append(llama_bench(threads, 0, gen, prompt))
-    pp_ratio = [o / t for o, t in zip(ours["pp"], theirs["pp"])]
-    tg_ratio = [o / t for o, t in zip(ours["tg_sampled"], theirs["tg"])]
-    tg_greedy_ratio = [o / t for o, t in zip(ours["tg_greedy"], theirs["tg"])]
+        pair, share = quiet_runs("engine", engine_pair(build, threads, prompt, gen, rep % 2 == 0))
+        pair["others_share"] = share
+        pairs.append(pair)
+        log(f"engine: ours pp {pair['ours']['pp']:.2f} tg {pair['ours']['tg_sampled']:.2f}, "
+            f"llama-bench pp {pair['llama_bench']['pp']:.2f} tg {pair['llama_bench']['tg']:.2f}")
+
+    def column(side, key):
+        return [p[side][key] for p in pairs]
+
+    def ratios(key, their_key):
+        return [p["ours"][key] / p["llama_bench"][their_key] for p in pairs]
+
     return {
         "threads": threads, "prompt_tokens": prompt, "gen_tokens": gen, "reps": reps,
-        "ours": ours, "llama_bench": theirs, "model_load_ms": median(loads),
+        "pairs": pairs, "model_load_ms": median(column("ours", "load_ms")),
         "median": {
-            "ours_pp": median(ours["pp"]), "llama_pp": median(theirs["pp"]),
-            "ours_tg_sampled": median(ours["tg_sampled"]),
-            "ours_tg_greedy": median(ours["tg_greedy"]), "llama_tg": median(theirs["tg"]),
+            "ours_pp": median(column("ours", "pp")), "llama_pp": median(column("llama_bench", "pp")),
+            "ours_tg_sampled": median(column("ours", "tg_sampled")),
+            "ours_tg_greedy": median(column("ours", "tg_greedy")),
+            "llama_tg": median(column("llama_bench", "tg")),
+            "sample_ms_sampled": median(column("ours", "sample_ms_sampled")),
+            "sample_ms_greedy": median(column("ours", "sample_ms_greedy")),
             # Ratios of each repetition's pair, then their median: the pairs ran back to
-            # back, so a busy minute moves both sides of a pair.
-            "pp_ratio": median(pp_ratio), "tg_ratio": median(tg_ratio),
-            "tg_greedy_ratio": median(tg_greedy_ratio),
+            # back, so a slower minute moves both sides of a pair.
+            "pp_ratio": median(ratios("pp", "pp")),
+            "tg_ratio": median(ratios("tg_sampled", "tg")),
+            "tg_greedy_ratio": median(ratios("tg_greedy", "tg")),
         },
     }
 
 
 def threads_section(build, prompt, gen, reps):
-    counts = sorted({1, 2, os.cpu_count() or 1})
+    counts = sorted({1, 2, CPUS})
     rows = []
     for threads in counts:
-        log(f"threads: {threads} (load {load_average():.2f})")
-        result = ours_speed(build, threads, prompt, gen, reps)
+        log(f"threads: {threads}")
+        result, share = quiet_runs(
+            "threads", lambda: one_run(lambda: ours_speed(build, threads, prompt, gen, reps)))
         rows.append({"threads": threads, "pp": median(result["pp_ts"]),
                      "tg_sampled": median(result["tg_sampled_ts"]),
-                     "tg_greedy": median(result["tg_greedy_ts"])})
+                     "tg_greedy": median(result["tg_greedy_ts"]), "others_share": share})
     return {"prompt_tokens": prompt, "gen_tokens": gen, "reps": reps, "rows": rows}
 
 
 # --- prefix reuse ----------------------------------------------------------------------------
 
 def reuse_section(build, paragraphs, gen):
-    log(f"reuse: {paragraphs} paragraphs (load {load_average():.2f})")
-    result = run_json([str(build / "engine_bench"), "reuse", str(SPEED_MODEL), str(paragraphs),
-                       str(gen)])
+    log(f"reuse: {paragraphs} paragraphs")
+    command = [str(build / "engine_bench"), "reuse", str(SPEED_MODEL), str(paragraphs), str(gen)]
+    result, share = quiet_runs("reuse", lambda: one_run(lambda: measured_json(command)))
+    result["others_share"] = share
     result["seconds_saved"] = result["off"]["seconds"] - result["on"]["seconds"]
     result["decoded_share"] = (result["on"]["prompt_tokens_decoded"] /
                                result["prompt_tokens_submitted"])
@@ -289,7 +383,11 @@ def table(results):
             f"| {fmt(m['ours_tg_sampled'], '.2f')} | {fmt(m['llama_tg'], '.2f')} | "
             f"{fmt(m['tg_ratio'], '.3f')} |",
             f"| generation, greedy | {fmt(m['ours_tg_greedy'], '.2f')} | "
-            f"{fmt(m['llama_tg'], '.2f')} | {fmt(m['tg_greedy_ratio'], '.3f')} |", ""]
+            f"{fmt(m['llama_tg'], '.2f')} | {fmt(m['tg_greedy_ratio'], '.3f')} |", "",
+            f"Sampling a token (which llama-bench does not do) takes "
+            f"{fmt(m['sample_ms_sampled'], '.2f')} ms with the first attempt's sampler chain "
+            f"and {fmt(m['sample_ms_greedy'], '.2f')} ms greedily; the model is loaded in "
+            f"{fmt(engine['model_load_ms'] / 1e3, '.1f')} s.", ""]
     threads = results.get("threads")
     if threads:
         lines += [f"**Threads** (ours; {threads['prompt_tokens']}-token prompt, "
