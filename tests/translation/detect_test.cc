@@ -241,7 +241,9 @@ TEST(DetectorLanguageTags, EveryTagHasAPromptName) {
     EXPECT_TRUE(translategemma_language_name(row.tag).has_value()) << row.name;
     EXPECT_EQ(row.iso639_3.size(), 3u) << row.name;
     for (const auto& other : DETECTOR_LANGUAGE_TAGS) {
-      if (&other != &row) EXPECT_NE(other.tag, row.tag);
+      if (&other != &row) {
+        EXPECT_NE(other.tag, row.tag);
+      }
     }
   }
 }
