@@ -25,21 +25,7 @@ bool holds_engine(const fs::path& dir) {
 }
 
 // A path for the log line: bytes that are not UTF-8 are shown as U+FFFD.
-std::string display_path(const fs::path& path) {
-  const std::string& raw = path.native();
-  std::string shown;
-  std::size_t pos = 0;
-  while (pos < raw.size()) {
-    std::size_t start = pos;
-    if (next_char(raw, pos)) {
-      shown.append(raw, start, pos - start);
-    } else {
-      shown += "\xEF\xBF\xBD";
-      pos = start + 1;
-    }
-  }
-  return shown;
-}
+std::string display_path(const fs::path& path) { return replace_invalid_utf8(path.native()); }
 
 }  // namespace
 

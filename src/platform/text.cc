@@ -35,6 +35,22 @@ bool is_valid_utf8(std::string_view s) {
   return true;
 }
 
+std::string replace_invalid_utf8(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  std::size_t pos = 0;
+  while (pos < s.size()) {
+    std::size_t start = pos;
+    if (next_char(s, pos)) {
+      out.append(s, start, pos - start);
+    } else {
+      out += "\xEF\xBF\xBD";
+      pos = start + 1;
+    }
+  }
+  return out;
+}
+
 std::size_t count_chars(std::string_view s) {
   std::size_t count = 0;
   std::size_t pos = 0;

@@ -19,6 +19,22 @@ bool is_valid_utf8(std::string_view s);
 /// at the end or on an invalid sequence (then `pos` is unchanged).
 std::optional<char32_t> next_char(std::string_view s, std::size_t& pos);
 
+/// Calls `fn(c)` for each character in order; bytes that are not UTF-8 are skipped.
+template <class Fn>
+void for_each_char(std::string_view s, Fn&& fn) {
+  std::size_t pos = 0;
+  while (pos < s.size()) {
+    if (auto c = next_char(s, pos)) {
+      fn(*c);
+    } else {
+      ++pos;
+    }
+  }
+}
+
+/// The text with every byte that is not UTF-8 replaced by U+FFFD.
+std::string replace_invalid_utf8(std::string_view s);
+
 /// Number of Unicode scalar values; an invalid byte counts as one.
 std::size_t count_chars(std::string_view s);
 

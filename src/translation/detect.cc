@@ -105,23 +105,17 @@ struct ScriptCensus {
 
 ScriptCensus take_census(std::string_view text) {
   ScriptCensus census;
-  std::size_t pos = 0;
-  while (pos < text.size()) {
-    auto c = next_char(text, pos);
-    if (!c) {
-      ++pos;
-      continue;
-    }
-    if (is_unspaced_script_char(*c)) census.has_unspaced = true;
+  for_each_char(text, [&census](char32_t c) {
+    if (is_unspaced_script_char(c)) census.has_unspaced = true;
     UErrorCode status = U_ZERO_ERROR;
-    UScriptCode script = uscript_getScript(static_cast<UChar32>(*c), &status);
+    UScriptCode script = uscript_getScript(static_cast<UChar32>(c), &status);
     if (U_FAILURE(status) || script == USCRIPT_COMMON || script == USCRIPT_INHERITED ||
         script == USCRIPT_UNKNOWN) {
-      continue;
+      return;
     }
     if (script == USCRIPT_HIRAGANA || script == USCRIPT_KATAKANA) census.has_kana = true;
     ++census.counts[script];
-  }
+  });
   return census;
 }
 
