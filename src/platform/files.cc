@@ -45,6 +45,8 @@ std::unexpected<Error> system_failure(int err) {
 // another file than the one asked for, such as the input of a translation.
 constexpr const char* NUL_IN_PATH = "the path contains a NUL byte";
 
+constexpr const char* NOT_A_FILE = "not a regular file";
+
 bool has_nul(const std::string& path) {
   return path.find('\0') != std::string::npos;
 }
@@ -207,7 +209,10 @@ Result<PendingFile> PendingFile::create(const std::string& target) {
   bool replaces_file = false;
   if (::stat(resolved.c_str(), &st) == 0) {
     if (S_ISDIR(st.st_mode)) return system_failure(EISDIR);
-    replaces_file = S_ISREG(st.st_mode);
+    // A device, pipe or socket would be replaced by a regular file (for root even /dev/null),
+    // and writing into it instead could block forever: neither is a translated copy.
+    if (!S_ISREG(st.st_mode)) return fail(ErrorKind::io, NOT_A_FILE, NOT_A_FILE);
+    replaces_file = true;
   }
 
   // Keep the temporary name within NAME_MAX however long the target's name is.

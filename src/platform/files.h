@@ -28,7 +28,8 @@ class PendingFile {
  public:
   /// Creates the temporary file in the directory of `target` (of the file it links to, if
   /// `target` is a symbolic link). The committed file gets the permission bits of the file
-  /// it replaces, or the usual bits of a new file.
+  /// it replaces, or the usual bits of a new file. A target that exists and is not a
+  /// regular file (a directory, a device, a pipe) is refused.
   static Result<PendingFile> create(const std::string& target);
 
   PendingFile(PendingFile&& other) noexcept;

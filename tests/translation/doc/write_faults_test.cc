@@ -102,6 +102,30 @@ TEST(WriteFaults, OutputPathThatIsADirectoryIsLeftAlone) {
   }
 }
 
+// A device or a pipe at the output path stays what it is: replacing /dev/null with a regular
+// file (which root could do) or blocking on a pipe without reader would both be faults.
+TEST(WriteFaults, OutputPathThatIsADeviceOrAPipeIsLeftAlone) {
+  for (const auto& kind : KINDS) {
+    SCOPED_TRACE(kind.extension);
+    TempDir dir;
+    Document document = parse(dir, kind);
+    std::string fifo = dir.file("pipe." + kind.extension);
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    for (const std::string& output : {std::string("/dev/null"), fifo}) {
+      auto written = write_document(document, {"Un", "Deux"}, output);
+      ASSERT_FALSE(written);
+      EXPECT_EQ(written.error().message, kind.verb + " " + output);
+      EXPECT_EQ(written.error().cause, "not a regular file");
+    }
+    struct stat st;
+    ASSERT_EQ(::stat("/dev/null", &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+    ASSERT_EQ(::stat(fifo.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_EQ(dir.list(), (std::vector<std::string>{kind.source, "pipe." + kind.extension}));
+  }
+}
+
 TEST(WriteFaults, ReadOnlyDirectoryKeepsTheOldOutput) {
   for (const auto& kind : KINDS) {
     SCOPED_TRACE(kind.extension);
