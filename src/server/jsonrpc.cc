@@ -12,6 +12,9 @@ constexpr std::size_t READ_CHUNK = 64 * 1024;
 // Deeper documents are refused before they are built: copying, printing and freeing a
 // JSON value recurse once per level.
 constexpr int MAX_JSON_DEPTH = 128;
+// Values and keys in one message. A request needs a few dozen; a line of a million tiny
+// values would take some 40 bytes of memory for each byte of input.
+constexpr std::size_t MAX_JSON_VALUES = 1'000'000;
 
 bool contains(std::string_view text, std::string_view part) {
   return text.find(part) != std::string_view::npos;
@@ -50,6 +53,7 @@ std::unexpected<Error> parse_failure(std::string_view line, std::string descript
 }
 
 struct DepthExceeded {};
+struct TooManyValues {};
 
 }  // namespace
 
@@ -117,20 +121,27 @@ std::optional<LineReader::Line> LineReader::next() {
 
 Result<Json> parse_message(std::string_view line) {
   try {
-    Json::parser_callback_t limit_depth = [](int depth, Json::parse_event_t event, Json&) {
-      if (depth > MAX_JSON_DEPTH &&
-          (event == Json::parse_event_t::object_start || event == Json::parse_event_t::array_start)) {
-        throw DepthExceeded{};
+    std::size_t values = 0;
+    Json::parser_callback_t limit_size = [&values](int depth, Json::parse_event_t event, Json&) {
+      const bool opens =
+          event == Json::parse_event_t::object_start || event == Json::parse_event_t::array_start;
+      if (depth > MAX_JSON_DEPTH && opens) throw DepthExceeded{};
+      if ((opens || event == Json::parse_event_t::key || event == Json::parse_event_t::value) &&
+          ++values > MAX_JSON_VALUES) {
+        throw TooManyValues{};
       }
       return true;
     };
-    return Json::parse(line.begin(), line.end(), limit_depth);
+    return Json::parse(line.begin(), line.end(), limit_size);
   } catch (const Json::parse_error& e) {
     return parse_failure(line, describe_syntax_error(e.what()), e.byte);
   } catch (const Json::out_of_range&) {
     return parse_failure(line, "number out of range", line.size());
   } catch (const DepthExceeded&) {
     return fail(ErrorKind::parse, "parse error: recursion limit exceeded");
+  } catch (const TooManyValues&) {
+    return fail(ErrorKind::parse,
+                fmt::format("parse error: more than {} values in one message", MAX_JSON_VALUES));
   }
 }
 

@@ -120,6 +120,21 @@ TEST(McpServer, OversizedLineIsRefusedAndTheLoopGoesOn) {
   }
 }
 
+// A line of a million tiny values would take forty times its size in memory.
+TEST(McpServer, MessagesOfMoreThanAMillionValuesAreRefused) {
+  // The message's own structure counts seven: the object, three keys, two values, the array.
+  auto line_of = [](std::size_t values) {
+    std::string zeros;
+    for (std::size_t i = 8; i < values; ++i) zeros += "0,";
+    return R"({"id":1,"method":"ping","params":[)" + zeros + "0]}\n";
+  };
+  const std::string pong = R"({"id":1,"jsonrpc":"2.0","result":{}})" "\n";
+  EXPECT_EQ(run(line_of(1'000'000)), pong);
+  EXPECT_EQ(run(line_of(1'000'001) + line_of(10)),
+            R"({"error":{"code":-32700,"message":"parse error: more than 1000000 values in one message"},"id":null,"jsonrpc":"2.0"})"
+            "\n" + pong);
+}
+
 TEST(McpServer, DeepNestingIsAParseErrorNotACrash) {
   std::string deep = R"({"id":)" + std::string(100000, '[') + std::string(100000, ']') +
                      R"(,"method":"ping"})";
