@@ -59,6 +59,13 @@ sys.stdout.write("{\"jsonrpc\":\"2.0\",\"id\":2,\"method\":\"ping\"}\n")
 ' >"$work/request"
 measure "100 MB request line" "$work/request"
 
+# A 60 MB line of thirty million zeros: under the line bound, over the value bound.
+/usr/bin/python3 -c '
+import sys
+sys.stdout.write("{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"ping\",\"params\":[" + "0," * (30 << 20) + "0]}\n")
+' >"$work/request"
+measure "60 MB of JSON values" "$work/request"
+
 if [[ "$(listing)" == "$before" ]]; then
   echo "input directory unchanged"
 else
