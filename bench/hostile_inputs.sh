@@ -16,7 +16,7 @@ outputs="$work/out"
 mkdir -p "$inputs" "$outputs"
 
 /usr/bin/python3 tests/e2e/make_hostile.py "$inputs" --large
-listing() { ls -la --time-style=full-iso "$inputs"; }
+listing() { ls -lA --time-style=full-iso "$inputs"; }
 before=$(listing)
 
 call_file() {
