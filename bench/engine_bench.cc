@@ -1,12 +1,13 @@
 // Engine benchmarks on the real llama.cpp engine. Each mode prints one JSON object on stdout;
 // bench/run.py runs them, alternates them with llama-bench and builds the report.
 //
-//   engine_bench speed MODEL THREADS PROMPT_TOKENS GEN_TOKENS REPS
+//   engine_bench speed MODEL THREADS PROMPT_TOKENS GEN_TOKENS REPS [pp|tg]
 //       Prompt processing and generation speed of EngineContext::generate, the path every
 //       translation takes. Per repetition: a PROMPT_TOKENS-token translation prompt decoded
 //       from an empty memory (prompt tokens/s), then GEN_TOKENS tokens generated after the
 //       same prompt, sampled as the first translation attempt does and greedily as the retry
-//       does (generated tokens/s). Also the times of binding, model load and context creation.
+//       does (generated tokens/s); "pp" or "tg" measures only one of the two. Also the times
+//       of binding, model load and context creation, and of sampling one token.
 //
 //   engine_bench reuse MODEL PARAGRAPHS GEN_TOKENS
 //       A document of PARAGRAPHS paragraphs run through generate_many as the pipeline does,
@@ -174,37 +175,40 @@ double sampling_ms(const Engine& engine, EngineContext& ctx, const SamplingParam
   return ms;
 }
 
+struct SpeedTests {
+  bool prompt = true;      // prompt processing from an empty memory
+  bool generation = true;  // generation after the prompt
+};
+
 int speed(const std::string& model, int32_t threads, std::size_t prompt_tokens, uint32_t gen,
-          int reps) {
+          int reps, SpeedTests tests) {
   LoadedEngine loaded = load(model);
   std::string prompt = prompt_of_length(loaded.engine, prompt_tokens);
   auto start = Clock::now();
   auto ctx = new_context(loaded.engine, threads);
   double context_seconds = seconds_since(start);
 
-  // Warm-up: one full prompt and a few tokens, as llama-bench warms up before measuring.
+  // Warm-up, as llama-bench warms up before measuring: the whole prompt, and a few tokens
+  // when generation is measured.
   ctx->reuse_prefix = false;
-  timed_generate(*ctx, prompt, 4, SAMPLED);
+  timed_generate(*ctx, prompt, tests.generation ? 4 : 0, SAMPLED);
 
   json pp = json::array(), tg_sampled = json::array(), tg_greedy = json::array();
-  std::size_t decoded = 0;
   for (int rep = 0; rep < reps; ++rep) {
-    ctx->reuse_prefix = false;
-    uint64_t before = ctx->counters.prompt_tokens_decoded;
-    double seconds = timed_generate(*ctx, prompt, 0, SAMPLED);
-    decoded = ctx->counters.prompt_tokens_decoded - before;
-    pp.push_back(static_cast<double>(decoded) / seconds);
-    tg_sampled.push_back(generation_speed(*ctx, prompt, gen, SAMPLED));
-    tg_greedy.push_back(generation_speed(*ctx, prompt, gen, GREEDY));
+    if (tests.prompt) {
+      ctx->reuse_prefix = false;
+      uint64_t before = ctx->counters.prompt_tokens_decoded;
+      double seconds = timed_generate(*ctx, prompt, 0, SAMPLED);
+      pp.push_back(static_cast<double>(ctx->counters.prompt_tokens_decoded - before) / seconds);
+    }
+    if (tests.generation) {
+      tg_sampled.push_back(generation_speed(*ctx, prompt, gen, SAMPLED));
+      tg_greedy.push_back(generation_speed(*ctx, prompt, gen, GREEDY));
+    }
   }
-  // The context's logits are those of the last generated token.
-  double sampled_ms = sampling_ms(loaded.engine, *ctx, SAMPLED);
-  double greedy_ms = sampling_ms(loaded.engine, *ctx, GREEDY);
   json out = {{"mode", "speed"},
-              {"sample_ms_sampled", sampled_ms},
-              {"sample_ms_greedy", greedy_ms},
               {"threads", threads},
-              {"prompt_tokens", decoded},
+              {"prompt_tokens", token_count(loaded.engine, prompt)},
               {"gen_tokens", gen},
               {"bind_ms", loaded.bind_seconds * 1e3},
               {"load_ms", loaded.load_seconds * 1e3},
@@ -212,6 +216,11 @@ int speed(const std::string& model, int32_t threads, std::size_t prompt_tokens, 
               {"pp_ts", pp},
               {"tg_sampled_ts", tg_sampled},
               {"tg_greedy_ts", tg_greedy}};
+  if (tests.generation) {
+    // The context's logits are those of the last generated token.
+    out["sample_ms_sampled"] = sampling_ms(loaded.engine, *ctx, SAMPLED);
+    out["sample_ms_greedy"] = sampling_ms(loaded.engine, *ctx, GREEDY);
+  }
   fmt::print("{}\n", out.dump());
   return 0;
 }
@@ -265,15 +274,18 @@ int reuse(const std::string& model, std::size_t count, uint32_t gen) {
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
-  if (args.size() == 6 && args[0] == "speed") {
+  bool known_tests = args.size() == 6 || (args.size() == 7 && (args[6] == "pp" || args[6] == "tg"));
+  if (known_tests && args[0] == "speed") {
+    SpeedTests tests;
+    if (args.size() == 7) tests = {args[6] == "pp", args[6] == "tg"};
     return speed(args[1], std::atoi(args[2].c_str()), std::stoul(args[3]),
-                 static_cast<uint32_t>(std::stoul(args[4])), std::atoi(args[5].c_str()));
+                 static_cast<uint32_t>(std::stoul(args[4])), std::atoi(args[5].c_str()), tests);
   }
   if (args.size() == 4 && args[0] == "reuse") {
     return reuse(args[1], std::stoul(args[2]), static_cast<uint32_t>(std::stoul(args[3])));
   }
   fmt::print(stderr,
-             "usage: engine_bench speed MODEL THREADS PROMPT_TOKENS GEN_TOKENS REPS\n"
+             "usage: engine_bench speed MODEL THREADS PROMPT_TOKENS GEN_TOKENS REPS [pp|tg]\n"
              "       engine_bench reuse MODEL PARAGRAPHS GEN_TOKENS\n");
   return 2;
 }

@@ -136,9 +136,10 @@ def quiet_runs(label, runs):
 
 # --- engine efficiency -----------------------------------------------------------------------
 
-def ours_speed(build, threads, prompt, gen, reps):
-    return measured_json([str(build / "engine_bench"), "speed", str(SPEED_MODEL), str(threads),
-                          str(prompt), str(gen), str(reps)])
+def ours_speed(build, threads, prompt, gen, reps, tests=None):
+    command = [str(build / "engine_bench"), "speed", str(SPEED_MODEL), str(threads), str(prompt),
+               str(gen), str(reps)]
+    return measured_json(command + ([tests] if tests else []))
 
 
 def llama_bench(threads, prompt, gen, depth):
@@ -152,40 +153,42 @@ def llama_bench(threads, prompt, gen, depth):
     return row["avg_ts"], share
 
 
-def engine_pair(build, threads, prompt, gen, ours_first):
-    """Our prompt and generation speeds and llama-bench's, run back to back."""
-    def ours():
-        result, share = ours_speed(build, threads, prompt, gen, 1)
-        return {"pp": result["pp_ts"][0], "tg_sampled": result["tg_sampled_ts"][0],
-                "tg_greedy": result["tg_greedy_ts"][0], "load_ms": result["load_ms"],
-                "sample_ms_sampled": result["sample_ms_sampled"],
-                "sample_ms_greedy": result["sample_ms_greedy"]}, [share]
-
-    def theirs():
-        pp, pp_share = llama_bench(threads, prompt, 0, 0)
-        tg, tg_share = llama_bench(threads, 0, gen, prompt)
-        return {"pp": pp, "tg": tg}, [pp_share, tg_share]
-
+def alternating(ours, theirs, ours_first):
+    """Both sides back to back, in the given order, for quiet_runs."""
     def both():
         first, second = (ours, theirs) if ours_first else (theirs, ours)
-        a, a_shares = first()
-        b, b_shares = second()
+        a, a_share = first()
+        b, b_share = second()
         mine, other = (a, b) if ours_first else (b, a)
-        return {"ours": mine, "llama_bench": other}, a_shares + b_shares
-
+        return (mine, other), [a_share, b_share]
     return both
 
 
 def engine_section(build, threads, prompt, gen, reps):
+    """Prompt processing and generation are compared in separate pairs of short runs: a
+    short pair finds an idle stretch of a shared machine more easily than a long one."""
     pairs = []
     for rep in range(reps):
         log(f"engine: repetition {rep + 1}/{reps}")
         # Alternate which side goes first, so neither always meets a warmer or busier machine.
-        pair, share = quiet_runs("engine", engine_pair(build, threads, prompt, gen, rep % 2 == 0))
-        pair["others_share"] = share
+        ours_first = rep % 2 == 0
+        (ours_pp, their_pp), pp_share = quiet_runs("engine, prompt", alternating(
+            lambda: ours_speed(build, threads, prompt, gen, 1, "pp"),
+            lambda: llama_bench(threads, prompt, 0, 0), ours_first))
+        (ours_tg, their_tg), tg_share = quiet_runs("engine, generation", alternating(
+            lambda: ours_speed(build, threads, prompt, gen, 1, "tg"),
+            lambda: llama_bench(threads, 0, gen, prompt), ours_first))
+        pair = {"ours": {"pp": ours_pp["pp_ts"][0], "tg_sampled": ours_tg["tg_sampled_ts"][0],
+                         "tg_greedy": ours_tg["tg_greedy_ts"][0], "load_ms": ours_pp["load_ms"],
+                         "context_ms": ours_pp["context_ms"],
+                         "sample_ms_sampled": ours_tg["sample_ms_sampled"],
+                         "sample_ms_greedy": ours_tg["sample_ms_greedy"]},
+                "llama_bench": {"pp": their_pp, "tg": their_tg},
+                "prompt_tokens": ours_pp["prompt_tokens"],
+                "others_share": max(pp_share, tg_share)}
         pairs.append(pair)
         log(f"engine: ours pp {pair['ours']['pp']:.2f} tg {pair['ours']['tg_sampled']:.2f}, "
-            f"llama-bench pp {pair['llama_bench']['pp']:.2f} tg {pair['llama_bench']['tg']:.2f}")
+            f"llama-bench pp {their_pp:.2f} tg {their_tg:.2f}")
 
     def column(side, key):
         return [p[side][key] for p in pairs]
@@ -196,6 +199,7 @@ def engine_section(build, threads, prompt, gen, reps):
     return {
         "threads": threads, "prompt_tokens": prompt, "gen_tokens": gen, "reps": reps,
         "pairs": pairs, "model_load_ms": median(column("ours", "load_ms")),
+        "context_ms": median(column("ours", "context_ms")),
         "median": {
             "ours_pp": median(column("ours", "pp")), "llama_pp": median(column("llama_bench", "pp")),
             "ours_tg_sampled": median(column("ours", "tg_sampled")),
