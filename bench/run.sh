@@ -3,13 +3,14 @@
 #
 #   bash bench/run.sh [options of bench/run.py]     e.g. --sections engine,reuse --reps 3
 #
-# Needs the fetched engine (scripts/fetch-engine.sh, run here too). The first run also builds
-# llama.cpp's llama-bench and llama-quantize from the fetched source into .cache/ and makes
-# the 2.3 GiB speed-test model (scripts/make-speed-model.py); that takes a while and is kept
-# for later runs. Build directory: build-bench, or $QUORVEL_BENCH_BUILD.
+# Sets up as scripts/test.sh does (Debian packages, here with python-docx, and the fetched
+# engine). The first run also builds llama.cpp's llama-bench and llama-quantize from the
+# fetched source into .cache/ and makes the 2.3 GiB speed-test model
+# (scripts/make-speed-model.py); that takes a while and is kept for later runs. Build
+# directory: build-bench, or $QUORVEL_BENCH_BUILD.
 #
-# The machine should be otherwise idle: other processes on the same cores stall the engine's
-# threads and make every figure worse.
+# Other processes on the same cores stall the engine's threads and spoil the figures, so the
+# engine runs wait for an idle machine and are repeated when something else ran meanwhile.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -18,6 +19,7 @@ BUILD=${QUORVEL_BENCH_BUILD:-$ROOT/build-bench}
 
 log() { echo "bench: $*" >&2; }
 
+bash scripts/install-deps.sh bench
 bash scripts/fetch-engine.sh
 
 log "building the server and the benchmark programs in $BUILD"

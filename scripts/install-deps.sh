@@ -14,6 +14,10 @@ PACKAGES=(
 if [[ "${1:-}" == fuzz ]]; then
   PACKAGES+=(clang-19 libclang-rt-19-dev)
 fi
+# bench/run.sh: python-docx, the reference for DOCX read and write times.
+if [[ "${1:-}" == bench ]]; then
+  PACKAGES+=(python3-docx)
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do
