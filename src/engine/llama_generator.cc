@@ -111,14 +111,14 @@ int32_t EngineContext::keep_common_prefix(const std::vector<llama_token>& tokens
 
   llama_memory_t mem = api_.llama_get_memory(ctx_);
   if (k == 0) {
-    api_.llama_memory_clear(mem, true);
+    clear_memory();
   } else {
     api_.llama_memory_seq_keep(mem, 0);
     api_.llama_memory_seq_rm(mem, 0, k, -1);
     // A sliding-window memory may have dropped early positions already; a sequence that no
     // longer starts at 0 cannot be continued, so start over.
     if (api_.llama_memory_seq_pos_min(mem, 0) > 0) {
-      api_.llama_memory_clear(mem, true);
+      clear_memory();
       k = 0;
     }
   }
@@ -126,15 +126,22 @@ int32_t EngineContext::keep_common_prefix(const std::vector<llama_token>& tokens
   return k;
 }
 
+void EngineContext::clear_memory() {
+  if (memory_empty_) return;
+  api_.llama_memory_clear(api_.llama_get_memory(ctx_), true);
+  memory_empty_ = true;
+}
+
 Result<void> EngineContext::decode_prompt(int32_t from) {
   const auto n = static_cast<int32_t>(prompt_tokens_.size());
+  if (from < n) memory_empty_ = false;
   for (int32_t pos = from; pos < n;) {
     int32_t chunk = std::min(n_batch_, n - pos);
     int32_t rc =
         api_.llama_decode(ctx_, api_.llama_batch_get_one(prompt_tokens_.data() + pos, chunk));
     if (rc != 0) {
       // The memory no longer matches any recorded prompt.
-      api_.llama_memory_clear(api_.llama_get_memory(ctx_), true);
+      clear_memory();
       prompt_tokens_.clear();
       return std::unexpected(
           engine_error(fmt::format("llama_decode failed on prompt (rc {})", rc)));
