@@ -14,6 +14,14 @@
 //       on a fresh context with prefix reuse and again without: prompt tokens submitted and
 //       decoded, and the time of each run.
 //
+//   engine_bench paired MODEL THREADS PROMPT_TOKENS GEN_TOKENS REPS
+//       Where a gap to llama-bench comes from, with the machine's minute-to-minute noise
+//       taken out: in one process and in quick alternation, our generate path against
+//       llama-bench's own loops (bare decodes of the same tokens, no sampling) on a context
+//       made as the server makes it, and the same loops on a context made as llama-bench
+//       makes it (just large enough, no full-size sliding-window cache). Per repetition
+//       the prompt and generation speed of each, and the ratios within the repetition.
+//
 // The engine is the fetched one in .cache/engine/lib unless TRANSLATE_LLM_DIR names another.
 
 #include <fmt/core.h>
@@ -225,6 +233,111 @@ int speed(const std::string& model, int32_t threads, std::size_t prompt_tokens, 
   return 0;
 }
 
+// --- our path against llama-bench's loops, in one process --------------------------------------
+
+std::vector<llama_token> tokens_of(const Engine& engine, const std::string& text) {
+  std::vector<llama_token> tokens(text.size() + 16);
+  int32_t n =
+      engine.api().llama_tokenize(engine.vocab(), text.data(), static_cast<int32_t>(text.size()),
+                                  tokens.data(), static_cast<int32_t>(tokens.size()), true, true);
+  tokens.resize(n < 0 ? 0 : static_cast<std::size_t>(n));
+  return tokens;
+}
+
+// llama-bench's prompt test: an emptied memory, the tokens in batches, then a wait for the
+// result. Tokens per second.
+double bare_prompt(const LlamaApi& api, llama_context* ctx, std::vector<llama_token> tokens) {
+  api.llama_memory_clear(api.llama_get_memory(ctx), false);
+  auto start = Clock::now();
+  for (std::size_t pos = 0; pos < tokens.size(); pos += PROMPT_BATCH) {
+    auto chunk = static_cast<int32_t>(std::min<std::size_t>(PROMPT_BATCH, tokens.size() - pos));
+    if (api.llama_decode(ctx, api.llama_batch_get_one(tokens.data() + pos, chunk)) != 0)
+      die("decode", Error{ErrorKind::engine, "llama_decode failed", {}});
+  }
+  api.llama_get_logits_ith(ctx, -1);
+  return static_cast<double>(tokens.size()) / seconds_since(start);
+}
+
+// llama-bench's generation test after whatever the memory holds: one token at a time, no
+// sampling. Tokens per second.
+// The tokens fed back are the prompt's, so any vocabulary has them.
+double bare_generation(const LlamaApi& api, llama_context* ctx,
+                       const std::vector<llama_token>& tokens, uint32_t gen) {
+  auto start = Clock::now();
+  for (uint32_t i = 0; i < gen; ++i) {
+    llama_token token = tokens[i % tokens.size()];
+    if (api.llama_decode(ctx, api.llama_batch_get_one(&token, 1)) != 0)
+      die("decode", Error{ErrorKind::engine, "llama_decode failed", {}});
+    api.llama_get_logits_ith(ctx, -1);
+  }
+  return gen / seconds_since(start);
+}
+
+// A context with llama-bench's settings: room for the test and no more, and sliding-window
+// layers that keep only their window.
+std::unique_ptr<EngineContext> bench_style_context(const Engine& engine, int32_t threads,
+                                                   uint32_t positions) {
+  const LlamaApi& api = engine.api();
+  llama_context_params params = api.llama_context_default_params();
+  params.n_ctx = positions;
+  params.n_batch = PROMPT_BATCH;
+  params.n_threads = threads;
+  params.n_threads_batch = threads;
+  params.swa_full = false;
+  llama_context* ctx = api.llama_init_from_model(engine.model(), params);
+  if (ctx == nullptr) die("context", Error{ErrorKind::engine, "failed to create context", {}});
+  return std::make_unique<EngineContext>(engine, ctx, static_cast<int32_t>(PROMPT_BATCH));
+}
+
+int paired(const std::string& model, int32_t threads, std::size_t prompt_tokens, uint32_t gen,
+           int reps) {
+  LoadedEngine loaded = load(model);
+  const LlamaApi& api = loaded.engine.api();
+  std::string prompt = prompt_of_length(loaded.engine, prompt_tokens);
+  std::vector<llama_token> tokens = tokens_of(loaded.engine, prompt);
+  auto ours = new_context(loaded.engine, threads);
+  auto server = new_context(loaded.engine, threads);  // only its llama_context is used
+  auto bench = bench_style_context(loaded.engine, threads,
+                                   static_cast<uint32_t>(tokens.size()) + gen + 16);
+
+  // Warm-up of all three.
+  ours->reuse_prefix = false;
+  timed_generate(*ours, prompt, 4, SAMPLED);
+  for (auto* ctx : {server->context(), bench->context()}) {
+    bare_prompt(api, ctx, tokens);
+    bare_generation(api, ctx, tokens, 4);
+  }
+
+  json runs = json::array();
+  for (int rep = 0; rep < reps; ++rep) {
+    json run;
+    ours->reuse_prefix = false;
+    uint64_t before = ours->counters.prompt_tokens_decoded;
+    double seconds = timed_generate(*ours, prompt, 0, SAMPLED);
+    run["ours_pp"] = static_cast<double>(ours->counters.prompt_tokens_decoded - before) / seconds;
+    run["server_pp"] = bare_prompt(api, server->context(), tokens);
+    run["bench_pp"] = bare_prompt(api, bench->context(), tokens);
+    run["ours_tg"] = generation_speed(*ours, prompt, gen, SAMPLED);
+    run["server_tg"] = bare_generation(api, server->context(), tokens, gen);
+    run["bench_tg"] = bare_generation(api, bench->context(), tokens, gen);
+    for (const char* test : {"pp", "tg"}) {
+      double o = run[fmt::format("ours_{}", test)], sv = run[fmt::format("server_{}", test)],
+             b = run[fmt::format("bench_{}", test)];
+      // ours / bare on the same context: what our path adds; bare server / bare bench: what
+      // the server's context settings cost.
+      run[fmt::format("path_ratio_{}", test)] = o / sv;
+      run[fmt::format("context_ratio_{}", test)] = sv / b;
+      run[fmt::format("ratio_{}", test)] = o / b;
+    }
+    fmt::print(stderr, "paired {}: {}\n", rep + 1, run.dump());
+    runs.push_back(run);
+  }
+  json out = {{"mode", "paired"},     {"threads", threads}, {"prompt_tokens", tokens.size()},
+              {"gen_tokens", gen},    {"runs", runs}};
+  fmt::print("{}\n", out.dump());
+  return 0;
+}
+
 // Distinct paragraphs of two to four sentences, as a report's body text would be.
 std::vector<std::string> paragraphs(std::size_t count) {
   std::vector<std::string> out;
@@ -281,11 +394,16 @@ int main(int argc, char** argv) {
     return speed(args[1], std::atoi(args[2].c_str()), std::stoul(args[3]),
                  static_cast<uint32_t>(std::stoul(args[4])), std::atoi(args[5].c_str()), tests);
   }
+  if (args.size() == 6 && args[0] == "paired") {
+    return paired(args[1], std::atoi(args[2].c_str()), std::stoul(args[3]),
+                  static_cast<uint32_t>(std::stoul(args[4])), std::atoi(args[5].c_str()));
+  }
   if (args.size() == 4 && args[0] == "reuse") {
     return reuse(args[1], std::stoul(args[2]), static_cast<uint32_t>(std::stoul(args[3])));
   }
   fmt::print(stderr,
              "usage: engine_bench speed MODEL THREADS PROMPT_TOKENS GEN_TOKENS REPS [pp|tg]\n"
-             "       engine_bench reuse MODEL PARAGRAPHS GEN_TOKENS\n");
+             "       engine_bench reuse MODEL PARAGRAPHS GEN_TOKENS\n"
+             "       engine_bench paired MODEL THREADS PROMPT_TOKENS GEN_TOKENS REPS\n");
   return 2;
 }

@@ -5,6 +5,10 @@ Called by bench/run.sh, which builds what it needs first. Sections:
 
   engine   our generate path against llama-bench on the speed-test model, same threads, same
            prompt and generation lengths, the two run alternately; medians and the ratio
+  paired   the same comparison inside one process, alternating every few seconds: our
+           generate path against llama-bench's bare decode loops on the server's context and
+           on a context made as llama-bench makes it; shows what our path and what the
+           server's context settings each cost, free of the machine's slower minutes
   threads  our prompt and generation speed at 1, 2, ... threads up to the processor count
   reuse    prefix reuse over a 50-paragraph document: prompt tokens decoded against
            submitted, and the time saved against a run without reuse
@@ -36,7 +40,7 @@ RESULTS = ROOT / "bench" / "results"
 SPEED_MODEL = CACHE / "models" / "speed-4b-q4_k_m.gguf"
 LLAMA_BENCH = CACHE / "llama-bench-run" / "llama-bench"
 PYTHON = "/usr/bin/python3"
-SECTIONS = ["engine", "threads", "reuse", "docs", "startup"]
+SECTIONS = ["engine", "paired", "threads", "reuse", "docs", "startup"]
 
 
 def log(message):
@@ -216,6 +220,18 @@ def engine_section(build, threads, prompt, gen, reps):
     }
 
 
+def paired_section(build, threads, prompt, gen, reps):
+    log(f"paired: {reps} repetitions")
+    command = [str(build / "engine_bench"), "paired", str(SPEED_MODEL), str(threads), str(prompt),
+               str(gen), str(reps)]
+    result, share = quiet_runs("paired", lambda: one_run(lambda: measured_json(command)))
+    result["others_share"] = share
+    keys = [f"{kind}_{test}" for kind in ("ours", "server", "bench", "path_ratio",
+                                          "context_ratio", "ratio") for test in ("pp", "tg")]
+    result["median"] = {key: median([run[key] for run in result["runs"]]) for key in keys}
+    return result
+
+
 def threads_section(build, prompt, gen, reps):
     counts = sorted({1, 2, CPUS})
     rows = []
@@ -391,7 +407,25 @@ def table(results):
             f"Sampling a token (which llama-bench does not do) takes "
             f"{fmt(m['sample_ms_sampled'], '.2f')} ms with the first attempt's sampler chain "
             f"and {fmt(m['sample_ms_greedy'], '.2f')} ms greedily; the model is loaded in "
-            f"{fmt(engine['model_load_ms'] / 1e3, '.1f')} s.", ""]
+            f"{fmt(engine['model_load_ms'] / 1e3, '.1f')} s, and each call's 8192-position "
+            f"context is made in {fmt(engine['context_ms'], '.0f')} ms.", ""]
+    paired = results.get("paired")
+    if paired:
+        m = paired["median"]
+        lines += [
+            f"**Where the time goes** (one process, {paired['threads']} threads, medians of "
+            f"{len(paired['runs'])} repetitions alternating every few seconds; bare = "
+            "llama-bench's own decode loop)", "",
+            "| | ours (tokens/s) | bare, server's context | bare, llama-bench's context | "
+            "ours / bare (our path) | server's / llama-bench's context | ours / llama-bench's |",
+            "|---|---:|---:|---:|---:|---:|---:|"]
+        for test, name in (("pp", f"prompt, {paired['prompt_tokens']} tokens"),
+                           ("tg", f"generation, {paired['gen_tokens']} tokens, sampled")):
+            lines.append(
+                f"| {name} | {m['ours_' + test]:.2f} | {m['server_' + test]:.2f} | "
+                f"{m['bench_' + test]:.2f} | {m['path_ratio_' + test]:.3f} | "
+                f"{m['context_ratio_' + test]:.3f} | {m['ratio_' + test]:.3f} |")
+        lines.append("")
     threads = results.get("threads")
     if threads:
         lines += [f"**Threads** (ours; {threads['prompt_tokens']}-token prompt, "
@@ -482,6 +516,7 @@ def main():
 
     runners = {
         "engine": lambda: engine_section(build, threads, args.prompt, args.gen, args.reps),
+        "paired": lambda: paired_section(build, threads, args.prompt, args.gen, args.reps),
         "threads": lambda: threads_section(build, 256, 64, 2),
         "reuse": lambda: reuse_section(build, args.paragraphs, 8),
         "docs": lambda: docs_section(build, 5, results.get("engine") or previous("engine")),
