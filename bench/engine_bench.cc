@@ -103,12 +103,17 @@ LoadedEngine load(const std::string& model_path) {
   return {std::move(*engine), bind_seconds, seconds_since(start)};
 }
 
-std::size_t token_count(const Engine& engine, const std::string& text) {
+std::vector<llama_token> tokens_of(const Engine& engine, const std::string& text) {
   std::vector<llama_token> tokens(text.size() + 16);
   int32_t n =
       engine.api().llama_tokenize(engine.vocab(), text.data(), static_cast<int32_t>(text.size()),
                                   tokens.data(), static_cast<int32_t>(tokens.size()), true, true);
-  return n < 0 ? 0 : static_cast<std::size_t>(n);
+  tokens.resize(n < 0 ? 0 : static_cast<std::size_t>(n));
+  return tokens;
+}
+
+std::size_t token_count(const Engine& engine, const std::string& text) {
+  return tokens_of(engine, text).size();
 }
 
 // The longest translation prompt over a passage of SENTENCES that has at most `tokens`
@@ -235,18 +240,9 @@ int speed(const std::string& model, int32_t threads, std::size_t prompt_tokens, 
 
 // --- our path against llama-bench's loops, in one process --------------------------------------
 
-std::vector<llama_token> tokens_of(const Engine& engine, const std::string& text) {
-  std::vector<llama_token> tokens(text.size() + 16);
-  int32_t n =
-      engine.api().llama_tokenize(engine.vocab(), text.data(), static_cast<int32_t>(text.size()),
-                                  tokens.data(), static_cast<int32_t>(tokens.size()), true, true);
-  tokens.resize(n < 0 ? 0 : static_cast<std::size_t>(n));
-  return tokens;
-}
-
 // llama-bench's prompt test: an emptied memory, the tokens in batches, then a wait for the
 // result. Tokens per second.
-double bare_prompt(const LlamaApi& api, llama_context* ctx, std::vector<llama_token> tokens) {
+double bare_prompt(const LlamaApi& api, llama_context* ctx, std::vector<llama_token>& tokens) {
   api.llama_memory_clear(api.llama_get_memory(ctx), false);
   auto start = Clock::now();
   for (std::size_t pos = 0; pos < tokens.size(); pos += PROMPT_BATCH) {
@@ -259,8 +255,8 @@ double bare_prompt(const LlamaApi& api, llama_context* ctx, std::vector<llama_to
 }
 
 // llama-bench's generation test after whatever the memory holds: one token at a time, no
-// sampling. Tokens per second.
-// The tokens fed back are the prompt's, so any vocabulary has them.
+// sampling; the tokens fed back are the prompt's, so any vocabulary has them. Tokens per
+// second.
 double bare_generation(const LlamaApi& api, llama_context* ctx,
                        const std::vector<llama_token>& tokens, uint32_t gen) {
   auto start = Clock::now();
@@ -297,8 +293,8 @@ int paired(const std::string& model, int32_t threads, std::size_t prompt_tokens,
   std::vector<llama_token> tokens = tokens_of(loaded.engine, prompt);
   auto ours = new_context(loaded.engine, threads);
   auto server = new_context(loaded.engine, threads);  // only its llama_context is used
-  auto bench = bench_style_context(loaded.engine, threads,
-                                   static_cast<uint32_t>(tokens.size()) + gen + 16);
+  auto bench =
+      bench_style_context(loaded.engine, threads, static_cast<uint32_t>(tokens.size()) + gen + 16);
 
   // Warm-up of all three.
   ours->reuse_prefix = false;
@@ -332,8 +328,11 @@ int paired(const std::string& model, int32_t threads, std::size_t prompt_tokens,
     fmt::print(stderr, "paired {}: {}\n", rep + 1, run.dump());
     runs.push_back(run);
   }
-  json out = {{"mode", "paired"},     {"threads", threads}, {"prompt_tokens", tokens.size()},
-              {"gen_tokens", gen},    {"runs", runs}};
+  json out = {{"mode", "paired"},
+              {"threads", threads},
+              {"prompt_tokens", tokens.size()},
+              {"gen_tokens", gen},
+              {"runs", runs}};
   fmt::print("{}\n", out.dump());
   return 0;
 }

@@ -62,10 +62,9 @@ class EngineContext final : public Generator {
   const LlamaApi& api_;
   llama_context* ctx_;
   int32_t n_batch_;
+  // Sequence 0's prompt; empty exactly when nothing was decoded since the context was made
+  // or its memory last cleared.
   std::vector<llama_token> prompt_tokens_;
-  // Nothing decoded since the context was made or last cleared: its buffers are zeroed
-  // already, and zeroing 8192 positions again costs tens of milliseconds.
-  bool memory_empty_ = true;
 };
 
 }  // namespace quorvel

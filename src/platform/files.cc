@@ -41,15 +41,7 @@ std::unexpected<Error> system_failure(int err) {
   return fail(ErrorKind::io, system_error(err), system_error(err));
 }
 
-// The system reads a path only up to its first NUL byte: a path that holds one would name
-// another file than the one asked for, such as the input of a translation.
-constexpr const char* NUL_IN_PATH = "the path contains a NUL byte";
-
 constexpr const char* NOT_A_FILE = "not a regular file";
-
-bool has_nul(const std::string& path) {
-  return path.find('\0') != std::string::npos;
-}
 
 // Closes on scope exit; reads and writes retry after signals.
 class Descriptor {
@@ -129,7 +121,7 @@ std::string resolve_target(const std::string& target) {
 }  // namespace
 
 Result<std::string> read_file(const std::string& path, std::uint64_t max_bytes) {
-  if (has_nul(path)) return fail(ErrorKind::io, fmt::format("reading {}", path), NUL_IN_PATH);
+  if (has_nul_byte(path)) return fail(ErrorKind::io, fmt::format("reading {}", path), NUL_IN_PATH);
   Descriptor fd(open_retrying(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.get() < 0) return reading_error(path, errno);
   struct stat st;
@@ -203,7 +195,7 @@ void PendingFile::discard() {
 }
 
 Result<PendingFile> PendingFile::create(const std::string& target) {
-  if (has_nul(target)) return fail(ErrorKind::io, NUL_IN_PATH, NUL_IN_PATH);
+  if (has_nul_byte(target)) return fail(ErrorKind::io, NUL_IN_PATH, NUL_IN_PATH);
   std::string resolved = resolve_target(target);
   struct stat st;
   bool replaces_file = false;

@@ -11,6 +11,15 @@
 
 namespace quorvel {
 
+/// The system reads a path only up to its first NUL byte, so a path holding one would name
+/// another file than the one asked for (such as the input of a translation). Such paths are
+/// refused with this cause.
+inline constexpr const char* NUL_IN_PATH = "the path contains a NUL byte";
+
+inline bool has_nul_byte(std::string_view path) {
+  return path.find('\0') != std::string_view::npos;
+}
+
 /// Reads the whole file. Fails with "reading {path}" (the system error as cause), or with a
 /// message naming the limit when the file holds more than `max_bytes`; the size is checked
 /// before anything is read, and again while reading in case the file grows. A path with a

@@ -1,6 +1,7 @@
 #include <fmt/core.h>
 #include <sys/stat.h>
 
+#include "platform/files.h"
 #include "platform/text.h"
 #include "server/handlers/arguments.h"
 #include "server/handlers/handlers.h"
@@ -51,10 +52,8 @@ std::string result_text(const Translations& translations, const std::string& tar
 bool is_regular_file(const std::string& path) {
   struct stat info {};
   // Only regular files: a directory, a pipe or a device cannot be translated and a pipe
-  // would block the server forever. No file's name holds a NUL byte; the system would read
-  // such a path only up to it and so find another file.
-  return path.find('\0') == std::string::npos && ::stat(path.c_str(), &info) == 0 &&
-         S_ISREG(info.st_mode);
+  // would block the server forever. A path with a NUL byte names no file.
+  return !has_nul_byte(path) && ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 // Byte offset of the dot that starts the extension of the final component, or npos.
@@ -103,10 +102,10 @@ Result<std::string> handle_translate_file(ToolHandler& handler, const nlohmann::
   if (!document) return std::unexpected(document.error());
   auto context = handler.obtain_context();
   if (!context) return std::unexpected(context.error());
-  Translations translations =
-      translate_segments(**context, *request, document_segments(*document));
+  Translations translations = translate_segments(**context, *request, document_segments(*document));
   const std::string* given_output = string_argument(arguments, "output_path");
-  std::string output_path = given_output ? *given_output : default_output_path(*path, request->target);
+  std::string output_path =
+      given_output ? *given_output : default_output_path(*path, request->target);
   auto written = write_document(*document, translations, output_path);
   if (!written) return std::unexpected(written.error());
   return result_text(translations, request->target, output_path);

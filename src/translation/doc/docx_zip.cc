@@ -10,6 +10,7 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/files.h"
 #include "translation/doc/limits.h"
 
 namespace quorvel {
@@ -31,10 +32,7 @@ std::string entry_overflow_message(const std::string& name) {
 
 Result<ZipArchive> ZipArchive::open(const std::string& path, const std::string& open_message,
                                     const std::optional<std::string>& archive_message) {
-  // The system would read the path only up to a NUL byte, so it would name another file.
-  if (path.find('\0') != std::string::npos) {
-    return fail(ErrorKind::io, open_message, "the path contains a NUL byte");
-  }
+  if (has_nul_byte(path)) return fail(ErrorKind::io, open_message, NUL_IN_PATH);
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return fail(ErrorKind::io, open_message, std::strerror(errno));
   struct stat st;
