@@ -200,13 +200,14 @@ int make(const std::string& dir) {
 // that they can be counted in tokens afterwards.
 class InstantGenerator final : public Generator {
  public:
-  Result<std::string> generate(std::string_view prompt, uint32_t, const SamplingParams&) override {
+  Result<std::string> generate(std::string_view prompt, uint32_t, const SamplingParams&,
+                               const GenerationControl& = NO_CONTROL) override {
     return answer(prompt);
   }
 
   Result<std::vector<std::string>> generate_many(const std::vector<PromptRequest>& prompts,
-                                                 const SamplingParams&,
-                                                 const OnResult& on_result) override {
+                                                 const SamplingParams&, const OnResult& on_result,
+                                                 const GenerationControl& = NO_CONTROL) override {
     std::vector<std::string> results(prompts.size());
     for (std::size_t i = 0; i < prompts.size(); ++i) {
       results[i] = answer(prompts[i].prompt);

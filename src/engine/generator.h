@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,19 +28,34 @@ struct PromptRequest {
 /// Called after each answered prompt with its index and text; returns whether to go on.
 using OnResult = std::function<bool(std::size_t index, const std::string& text)>;
 
+/// How the caller of one generation call follows it and stops it. Both members may be
+/// empty. Called on the generating thread.
+struct GenerationControl {
+  /// Once stop is requested, the call ends within one decode step with an error of kind
+  /// `cancelled` (generate_many discards its results as for any other error).
+  std::stop_token stop;
+  /// Work inside the prompt at `index` (0 for generate): `done` of `total` token steps,
+  /// where the total is the prompt's tokens plus its token budget and reused prompt
+  /// tokens count as done. Not called for prompts answered without the model.
+  std::function<void(std::size_t index, uint64_t done, uint64_t total)> on_tokens;
+};
+
+inline const GenerationControl NO_CONTROL{};
+
 class Generator {
  public:
   virtual ~Generator() = default;
 
   /// One prompt, one continuation.
   virtual Result<std::string> generate(std::string_view prompt, uint32_t max_new_tokens,
-                                       const SamplingParams& params) = 0;
+                                       const SamplingParams& params,
+                                       const GenerationControl& control = NO_CONTROL) = 0;
 
   /// Prompts one after another; one entry per prompt (empty where not run). The first
   /// failing prompt ends the call with its error, and all results are then discarded.
-  virtual Result<std::vector<std::string>> generate_many(const std::vector<PromptRequest>& prompts,
-                                                         const SamplingParams& params,
-                                                         const OnResult& on_result) = 0;
+  virtual Result<std::vector<std::string>> generate_many(
+      const std::vector<PromptRequest>& prompts, const SamplingParams& params,
+      const OnResult& on_result, const GenerationControl& control = NO_CONTROL) = 0;
 };
 
 }  // namespace quorvel

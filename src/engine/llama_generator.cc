@@ -20,6 +20,15 @@ Error engine_error(std::string message) {
   return Error{ErrorKind::engine, std::move(message), {}};
 }
 
+Error cancelled_error() {
+  return Error{ErrorKind::cancelled, "cancelled", {}};
+}
+
+// A decode that the abort hook stopped returns 2; only a requested stop explains it then.
+bool stopped(const GenerationControl& control) {
+  return control.stop.stop_requested();
+}
+
 // The sampler chain of one pass, freed on every way out of the pass.
 class SamplerChain {
  public:
@@ -51,8 +60,9 @@ class SamplerChain {
 
 }  // namespace
 
-EngineContext::EngineContext(const Engine& engine, llama_context* ctx, int32_t n_batch)
-    : engine_(engine), api_(engine.api()), ctx_(ctx), n_batch_(n_batch) {}
+EngineContext::EngineContext(const Engine& engine, llama_context* ctx, int32_t n_batch,
+                             std::unique_ptr<AbortWatch> watch)
+    : engine_(engine), api_(engine.api()), ctx_(ctx), n_batch_(n_batch), watch_(std::move(watch)) {}
 
 EngineContext::~EngineContext() {
   api_.llama_free(ctx_);
@@ -63,16 +73,17 @@ uint32_t EngineContext::context_length() const {
 }
 
 Result<std::string> EngineContext::generate(std::string_view prompt, uint32_t max_new_tokens,
-                                            const SamplingParams& params) {
-  return run_pass(prompt, max_new_tokens, params);
+                                            const SamplingParams& params,
+                                            const GenerationControl& control) {
+  return run_pass(prompt, max_new_tokens, params, control, 0);
 }
 
 Result<std::vector<std::string>> EngineContext::generate_many(
     const std::vector<PromptRequest>& prompts, const SamplingParams& params,
-    const OnResult& on_result) {
+    const OnResult& on_result, const GenerationControl& control) {
   std::vector<std::string> results(prompts.size());
   for (std::size_t i = 0; i < prompts.size(); ++i) {
-    auto text = run_pass(prompts[i].prompt, prompts[i].max_new_tokens, params);
+    auto text = run_pass(prompts[i].prompt, prompts[i].max_new_tokens, params, control, i);
     if (!text) return std::unexpected(text.error());
     bool go_on = on_result ? on_result(i, *text) : true;
     results[i] = std::move(*text);
@@ -133,44 +144,59 @@ void EngineContext::clear_memory() {
   api_.llama_memory_clear(api_.llama_get_memory(ctx_), true);
 }
 
-Result<void> EngineContext::decode_prompt(int32_t from) {
+Result<void> EngineContext::decode_prompt(int32_t from, const Pass& pass) {
   const auto n = static_cast<int32_t>(prompt_tokens_.size());
+  pass.report(static_cast<uint64_t>(from));
   for (int32_t pos = from; pos < n;) {
     int32_t chunk = std::min(n_batch_, n - pos);
-    int32_t rc =
-        api_.llama_decode(ctx_, api_.llama_batch_get_one(prompt_tokens_.data() + pos, chunk));
+    int32_t rc = stopped(pass.control) ? 2
+                                       : api_.llama_decode(ctx_, api_.llama_batch_get_one(
+                                                                     prompt_tokens_.data() + pos, chunk));
     if (rc != 0) {
       // The memory no longer matches any recorded prompt.
       clear_memory();
       prompt_tokens_.clear();
+      if (stopped(pass.control)) return std::unexpected(cancelled_error());
       return std::unexpected(
           engine_error(fmt::format("llama_decode failed on prompt (rc {})", rc)));
     }
     counters.prompt_tokens_decoded += static_cast<uint64_t>(chunk);
     pos += chunk;
+    pass.report(static_cast<uint64_t>(pos));
   }
   return {};
 }
 
-Result<std::string> EngineContext::sample_output(llama_sampler* chain, int64_t budget) {
+Result<std::string> EngineContext::sample_output(llama_sampler* chain, int64_t budget,
+                                                 const Pass& pass) {
   std::string output;
   char piece[PIECE_BUFFER];
+  const uint64_t prompt_tokens = prompt_tokens_.size();
   for (int64_t i = 0; i < budget; ++i) {
+    if (stopped(pass.control)) return std::unexpected(cancelled_error());
     llama_token token = api_.llama_sampler_sample(chain, ctx_, -1);
     if (api_.llama_vocab_is_eog(engine_.vocab(), token)) break;
     // A piece longer than the buffer gives a negative length and adds nothing.
     int32_t n = api_.llama_token_to_piece(engine_.vocab(), token, piece, PIECE_BUFFER, 0, false);
     if (n > 0) output.append(piece, static_cast<std::size_t>(n));
     int32_t rc = api_.llama_decode(ctx_, api_.llama_batch_get_one(&token, 1));
-    if (rc != 0)
+    if (rc != 0) {
+      if (stopped(pass.control)) return std::unexpected(cancelled_error());
       return std::unexpected(engine_error(fmt::format("llama_decode failed (rc {})", rc)));
+    }
     ++counters.tokens_generated;
+    pass.report(prompt_tokens + static_cast<uint64_t>(i) + 1);
   }
   return output;
 }
 
 Result<std::string> EngineContext::run_pass(std::string_view prompt, uint32_t max_new_tokens,
-                                            const SamplingParams& params) {
+                                            const SamplingParams& params,
+                                            const GenerationControl& control, std::size_t index) {
+  if (stopped(control)) return std::unexpected(cancelled_error());
+  // The abort hook reads this call's token while a decode computes; it is set here, before
+  // any decode, on the one thread that uses the context.
+  if (watch_) watch_->stop = control.stop;
   if (prompt.find('\0') != std::string_view::npos) {
     return std::unexpected(engine_error("prompt contains NUL byte"));
   }
@@ -200,10 +226,11 @@ Result<std::string> EngineContext::run_pass(std::string_view prompt, uint32_t ma
     return std::unexpected(engine_error("failed to create sampler chain"));
   int32_t k = keep_common_prefix(*tokens);
   counters.prompt_tokens_reused += static_cast<uint64_t>(k);
-  if (auto decoded = decode_prompt(k); !decoded) return std::unexpected(decoded.error());
-
   int64_t budget = std::min<int64_t>(c - n - CONTEXT_MARGIN, max_new_tokens);
-  auto output = sample_output(chain.get(), budget);
+  const Pass pass{control, index, static_cast<uint64_t>(n + budget)};
+  if (auto decoded = decode_prompt(k, pass); !decoded) return std::unexpected(decoded.error());
+
+  auto output = sample_output(chain.get(), budget, pass);
   if (!output) return output;
   if (!is_valid_utf8(*output)) {
     return std::unexpected(engine_error("model produced invalid UTF-8 at end of output"));

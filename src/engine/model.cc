@@ -144,9 +144,15 @@ Result<std::unique_ptr<EngineContext>> create_context(const Engine& engine,
     params.flash_attn_type = static_cast<llama_flash_attn_type>(*settings.flash_attn_type);
   }
   if (settings.swa_full) params.swa_full = *settings.swa_full;
+  // A requested stop ends a running decode between two graph nodes: one 512-token prompt
+  // chunk takes tens of seconds on a small CPU.
+  auto watch = std::make_unique<AbortWatch>();
+  params.abort_callback = &AbortWatch::should_abort;
+  params.abort_callback_data = watch.get();
   llama_context* ctx = api.llama_init_from_model(engine.model(), params);
   if (ctx == nullptr) return fail(ErrorKind::engine, "failed to create llama context");
-  return std::make_unique<EngineContext>(engine, ctx, static_cast<int32_t>(PROMPT_BATCH));
+  return std::make_unique<EngineContext>(engine, ctx, static_cast<int32_t>(PROMPT_BATCH),
+                                         std::move(watch));
 }
 
 }  // namespace quorvel

@@ -18,6 +18,7 @@ enum class ErrorKind {
   method_not_found,  // a JSON-RPC method the server does not offer
   unknown_tool,      // tools/call naming a tool the server does not offer
   limit,             // an input exceeds a safety bound
+  cancelled,         // the caller asked the work to stop
 };
 
 struct Error {

@@ -67,18 +67,23 @@ class FakeGenerator : public Generator {
     return out;
   }
 
+  /// Runs before each prompt, with the prompt's number (counting from 1 over every call):
+  /// tests use it to cancel or to queue work at a chosen point.
+  std::function<void(std::size_t n)> before_prompt;
+
   Result<std::string> generate(std::string_view prompt, uint32_t max_new_tokens,
-                               const SamplingParams& params) override {
-    return run(prompt, max_new_tokens, params, false);
+                               const SamplingParams& params,
+                               const GenerationControl& control = NO_CONTROL) override {
+    return run(prompt, max_new_tokens, params, false, control);
   }
 
-  Result<std::vector<std::string>> generate_many(const std::vector<PromptRequest>& prompts,
-                                                 const SamplingParams& params,
-                                                 const OnResult& on_result) override {
+  Result<std::vector<std::string>> generate_many(
+      const std::vector<PromptRequest>& prompts, const SamplingParams& params,
+      const OnResult& on_result, const GenerationControl& control = NO_CONTROL) override {
     ++batch_calls_;
     std::vector<std::string> results(prompts.size());
     for (std::size_t i = 0; i < prompts.size(); ++i) {
-      auto text = run(prompts[i].prompt, prompts[i].max_new_tokens, params, true);
+      auto text = run(prompts[i].prompt, prompts[i].max_new_tokens, params, true, control);
       if (!text) return std::unexpected(text.error());
       bool go_on = on_result(i, *text);
       results[i] = std::move(*text);
@@ -89,8 +94,11 @@ class FakeGenerator : public Generator {
 
  private:
   Result<std::string> run(std::string_view prompt, uint32_t max_new_tokens,
-                          const SamplingParams& params, bool batched) {
+                          const SamplingParams& params, bool batched,
+                          const GenerationControl& control) {
     const std::size_t n = calls_.size() + 1;
+    if (before_prompt) before_prompt(n);
+    if (control.stop.stop_requested()) return fail(ErrorKind::cancelled, "cancelled");
     const bool failed = failures_.contains(n) || (fail_from_ != 0 && n >= fail_from_);
     calls_.push_back({std::string(prompt), max_new_tokens, params, batched, failed});
     if (failed) return fail(ErrorKind::engine, message_);
