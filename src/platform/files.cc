@@ -264,6 +264,12 @@ Result<void> PendingFile::commit() {
   return {};
 }
 
+Result<void> check_writable(const std::string& target) {
+  auto pending = PendingFile::create(target);
+  if (!pending) return std::unexpected(pending.error());
+  return {};
+}
+
 Result<void> write_file_atomic(const std::string& path, std::string_view content) {
   auto wrap = [&](const Error& e) {
     return fail(ErrorKind::io, fmt::format("writing {}", path), e.cause);

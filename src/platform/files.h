@@ -70,6 +70,11 @@ class PendingFile {
   bool done_ = false;
 };
 
+/// Whether `target` can be written now: a PendingFile for it is made and removed again, so
+/// every reason a later write would fail at the start (a missing or read-only folder, a
+/// target that is a folder or a device) shows here. The error's message is the reason.
+Result<void> check_writable(const std::string& target);
+
 /// Replaces `path` with `content` through a PendingFile. Any failure, creating the
 /// temporary file included, is "writing {path}" with the system error as cause; the file
 /// at `path` is then unchanged.

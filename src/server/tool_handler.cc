@@ -7,9 +7,39 @@
 
 namespace quorvel {
 
+namespace {
+
+// Nobody listens and nothing stops.
+class Unwatched final : public Progress {
+ public:
+  void update(double, std::size_t) override {}
+};
+
+}  // namespace
+
+std::size_t PreparedCall::units() const {
+  if (const auto* file = std::get_if<FileJob>(&job)) {
+    return document_segments(file->document).size();
+  }
+  return 1;
+}
+
+Result<PreparedCall> ToolHandler::prepare(std::string_view name, const nlohmann::json& arguments) {
+  return name == "translate_text" ? prepare_translate_text(arguments)
+                                  : prepare_translate_file(arguments);
+}
+
+Result<std::string> ToolHandler::run(const PreparedCall& call, Progress& progress) {
+  auto context = obtain_context();
+  if (!context) return std::unexpected(context.error());
+  return run_prepared(call, **context, progress);
+}
+
 ToolResult ToolHandler::call(std::string_view name, const nlohmann::json& arguments) {
-  auto result = name == "translate_text" ? handle_translate_text(*this, arguments)
-                                         : handle_translate_file(*this, arguments);
+  auto prepared = prepare(name, arguments);
+  if (!prepared) return {true, prepared.error().message};
+  Unwatched progress;
+  auto result = run(*prepared, progress);
   if (!result) return {true, result.error().message};
   return {false, std::move(*result)};
 }
@@ -18,6 +48,14 @@ Result<std::unique_ptr<EngineContext>> ToolHandler::obtain_context() {
   auto engine = ensure_engine(engine_slot);
   if (!engine) return std::unexpected(engine.error());
   return create_context(**engine);
+}
+
+Result<std::string> run_prepared(const PreparedCall& call, Generator& generator,
+                                 Progress& progress) {
+  if (const auto* file = std::get_if<FileJob>(&call.job)) {
+    return run_file_job(*file, generator, progress);
+  }
+  return run_text_job(std::get<TextJob>(call.job), generator, progress);
 }
 
 Result<TranslationRequest> validate_target(const nlohmann::json& arguments) {

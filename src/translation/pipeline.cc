@@ -1,5 +1,6 @@
 #include "translation/pipeline.h"
 
+#include <functional>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -38,13 +39,46 @@ std::string detection_sample(std::span<const Segment> segments) {
   return sample;
 }
 
+// A caller's progress, or nothing: reports go nowhere and nothing stops.
+class Reporter {
+ public:
+  explicit Reporter(Progress* progress) : progress_(progress) {
+    if (progress_) control_.stop = progress_->stop_token();
+  }
+
+  bool stopped() const { return control_.stop.stop_requested(); }
+  void update(double done, std::size_t total) const {
+    if (progress_) progress_->update(done, total);
+  }
+  void at_boundary(Generator& generator) const {
+    if (progress_ && !stopped()) progress_->at_boundary(generator);
+  }
+  /// The control of one generation call; `fraction` receives the share of the prompt done.
+  GenerationControl control(std::function<void(std::size_t index, double fraction)> fraction) const {
+    GenerationControl control = control_;
+    if (progress_) {
+      control.on_tokens = [fraction = std::move(fraction)](std::size_t index, uint64_t done,
+                                                           uint64_t total) {
+        if (total != 0) fraction(index, static_cast<double>(done) / static_cast<double>(total));
+      };
+    }
+    return control;
+  }
+
+ private:
+  Progress* progress_;
+  GenerationControl control_;
+};
+
 // The working state of one translate_segments call.
 class Batch {
  public:
-  Batch(Generator& generator, TranslationRequest request, std::span<const Segment> segments)
+  Batch(Generator& generator, TranslationRequest request, std::span<const Segment> segments,
+        const Reporter& reporter)
       : generator_(generator),
         request_(std::move(request)),
         segments_(segments),
+        reporter_(reporter),
         results_(segments.size()),
         duplicates_(segments.size()) {}
 
@@ -58,9 +92,15 @@ class Batch {
   void settle(std::size_t position, const std::optional<std::string>& translation);
   void handle_answer(std::size_t position, std::string_view answer, bool last);
 
+  void report(double fraction = 0.0) const {
+    reporter_.update(static_cast<double>(settled_) + fraction, segments_.size());
+  }
+
   Generator& generator_;
   const TranslationRequest request_;
   std::span<const Segment> segments_;
+  const Reporter& reporter_;
+  std::size_t settled_ = 0;  // entries of results_ that are final
   Translations results_;
   std::vector<std::vector<std::size_t>> duplicates_;
   std::vector<std::size_t> pending_;
@@ -90,6 +130,7 @@ void Batch::settle(std::size_t position, const std::optional<std::string>& trans
   for (std::size_t duplicate : duplicates_[position]) {
     results_[duplicate] = translation;
   }
+  settled_ += 1 + duplicates_[position].size();
 }
 
 void Batch::handle_answer(std::size_t position, std::string_view answer, bool last) {
@@ -119,14 +160,18 @@ void Batch::run_pass(float temperature, bool last) {
       done[index] = true;
       handle_answer(pending_[index], answer, last);
     }
-    return true;
+    report();
+    reporter_.at_boundary(generator_);
+    return !reporter_.stopped();
   };
+  auto control = reporter_.control([this](std::size_t, double fraction) { report(fraction); });
   // An error only stops the batch early; what it left unanswered is caught up below.
-  (void)generator_.generate_many(prompts, sampling(temperature), on_result);
+  (void)generator_.generate_many(prompts, sampling(temperature), on_result, control);
 
-  for (std::size_t j = 0; j < pending_.size(); ++j) {
+  for (std::size_t j = 0; j < pending_.size() && !reporter_.stopped(); ++j) {
     if (done[j]) continue;
     settle(pending_[j], translate_one(generator_, request_, segments_[pending_[j]].text));
+    report();
   }
   pending_ = std::move(retry_);
   retry_.clear();
@@ -135,12 +180,15 @@ void Batch::run_pass(float temperature, bool last) {
 }  // namespace
 
 std::optional<std::string> translate_one(Generator& generator, const TranslationRequest& request,
-                                         std::string_view text) {
+                                         std::string_view text, Progress* progress) {
   if (needs_no_translation(text)) return std::string(text);
   const std::string prompt = build_prompt(request, text);
   const uint32_t budget = token_budget(text);
+  const Reporter reporter(progress);
+  auto control = reporter.control([&](std::size_t, double fraction) { reporter.update(fraction, 1); });
   for (float temperature : {FIRST_TEMPERATURE, RETRY_TEMPERATURE}) {
-    auto answer = generator.generate(prompt, budget, sampling(temperature));
+    if (reporter.stopped()) return std::nullopt;
+    auto answer = generator.generate(prompt, budget, sampling(temperature), control);
     if (!answer) continue;
     std::string cleaned = clean_output(text, *answer);
     if (is_reliable(text, cleaned)) return cleaned;
@@ -149,14 +197,15 @@ std::optional<std::string> translate_one(Generator& generator, const Translation
 }
 
 Translations translate_segments(Generator& generator, const TranslationRequest& request,
-                                std::span<const Segment> segments) {
+                                std::span<const Segment> segments, Progress* progress) {
   TranslationRequest copy = request;
   if (!copy.source) copy.source = source_tag_for(copy, detection_sample(segments));
 
-  Batch batch(generator, std::move(copy), segments);
+  const Reporter reporter(progress);
+  Batch batch(generator, std::move(copy), segments, reporter);
   batch.plan();
-  if (batch.has_pending()) batch.run_pass(FIRST_TEMPERATURE, false);
-  if (batch.has_pending()) batch.run_pass(RETRY_TEMPERATURE, true);
+  if (batch.has_pending() && !reporter.stopped()) batch.run_pass(FIRST_TEMPERATURE, false);
+  if (batch.has_pending() && !reporter.stopped()) batch.run_pass(RETRY_TEMPERATURE, true);
   return batch.finish();
 }
 

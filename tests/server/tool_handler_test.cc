@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "server/handlers/handlers.h"
+#include "translation/jobs.h"
 
 namespace quorvel {
 namespace {

@@ -1,0 +1,31 @@
+#pragma once
+// What a long translation tells whoever started it, and how that caller stops it. The
+// pipeline reports and checks through this and knows nothing of who listens (a protocol
+// client, a terminal, nobody).
+
+#include <cstddef>
+#include <stop_token>
+
+#include "engine/generator.h"
+
+namespace quorvel {
+
+/// Called on the thread that translates.
+class Progress {
+ public:
+  virtual ~Progress() = default;
+
+  /// `done` of `total` units (segments of a document, 1 for a text): those settled plus
+  /// the fraction of the one in the model. Not always increasing: a rejected answer is
+  /// tried again from the start.
+  virtual void update(double done, std::size_t total) = 0;
+
+  /// Between two prompts, when `generator` is idle: the caller may run short work of its
+  /// own on it (the memory then holds another prompt, which the next one partly re-decodes).
+  virtual void at_boundary(Generator& generator) { (void)generator; }
+
+  /// Once requested, the translation ends as soon as it can and its result is void.
+  virtual std::stop_token stop_token() const { return {}; }
+};
+
+}  // namespace quorvel
