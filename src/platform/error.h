@@ -17,6 +17,7 @@ enum class ErrorKind {
   parse,             // a protocol line is not one JSON value
   method_not_found,  // a JSON-RPC method the server does not offer
   unknown_tool,      // tools/call naming a tool the server does not offer
+  invalid_params,    // a protocol request whose parameters name nothing known
   limit,             // an input exceeds a safety bound
   cancelled,         // the caller asked the work to stop
 };

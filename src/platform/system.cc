@@ -1,5 +1,6 @@
 #include "platform/system.h"
 
+#include <cstdlib>
 #include <thread>
 
 #if !defined(_WIN32)
@@ -27,6 +28,49 @@ void ignore_write_signals() {
   std::signal(SIGPIPE, SIG_IGN);
   std::signal(SIGXFSZ, SIG_IGN);
 #endif
+}
+
+#if !defined(_WIN32)
+namespace {
+sigset_t stop_signals() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  return set;
+}
+}  // namespace
+#endif
+
+void block_stop_signals() {
+#if !defined(_WIN32)
+  sigset_t set = stop_signals();
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+#endif
+}
+
+int wait_stop_signal() {
+#if !defined(_WIN32)
+  sigset_t set = stop_signals();
+  int signal = 0;
+  while (sigwait(&set, &signal) != 0) {
+  }
+  return signal;
+#else
+  return 0;
+#endif
+}
+
+void die_of_signal(int signal) {
+#if !defined(_WIN32)
+  std::signal(signal, SIG_DFL);
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, signal);
+  pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+  raise(signal);
+#endif
+  std::_Exit(128 + signal);
 }
 
 void return_large_blocks_to_system() {

@@ -17,4 +17,15 @@ void ignore_write_signals();
 /// server would grow with every translation.
 void return_large_blocks_to_system();
 
+/// Blocks SIGINT and SIGTERM in the calling thread and in every thread it starts later, so
+/// that one thread can take them with wait_stop_signal instead of a handler interrupting
+/// whatever runs.
+void block_stop_signals();
+
+/// Waits for SIGINT or SIGTERM and returns its number.
+int wait_stop_signal();
+
+/// Ends the process as the signal's default action does, so the parent sees which it was.
+[[noreturn]] void die_of_signal(int signal);
+
 }  // namespace quorvel

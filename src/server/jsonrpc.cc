@@ -152,6 +152,7 @@ int error_code(ErrorKind kind) {
     case ErrorKind::method_not_found:
       return -32601;
     case ErrorKind::unknown_tool:
+    case ErrorKind::invalid_params:
       return -32602;
     default:
       return -32603;
@@ -186,6 +187,18 @@ void write_error(std::ostream& out, const Json& id, const Error& error) {
   reply["id"] = id;
   reply["error"] = {{"code", error_code(error.kind)}, {"message", error.message}};
   write_line(out, reply);
+}
+
+}  // namespace quorvel
+
+namespace quorvel {
+
+void write_notification(std::ostream& out, std::string_view method, Json params) {
+  Json message = Json::object();
+  message["jsonrpc"] = "2.0";
+  message["method"] = method;
+  message["params"] = std::move(params);
+  write_line(out, message);
 }
 
 }  // namespace quorvel

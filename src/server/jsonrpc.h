@@ -49,7 +49,8 @@ class LineReader {
 /// line L column C".
 Result<Json> parse_message(std::string_view line);
 
-/// The JSON-RPC error code of an error kind (parse, method_not_found, unknown_tool).
+/// The JSON-RPC error code of an error kind (parse, method_not_found, unknown_tool,
+/// invalid_params).
 int error_code(ErrorKind kind);
 
 /// Serializes compactly, keys in byte order, non-ASCII written as UTF-8.
@@ -58,5 +59,7 @@ std::string serialize(const Json& value);
 /// Writes one reply line and flushes; write failures are ignored.
 void write_result(std::ostream& out, const Json& id, Json result);
 void write_error(std::ostream& out, const Json& id, const Error& error);
+/// Writes one notification line and flushes; write failures are ignored.
+void write_notification(std::ostream& out, std::string_view method, Json params);
 
 }  // namespace quorvel

@@ -1,15 +1,16 @@
 #pragma once
-// The server loop: reads one JSON-RPC message per line, answers the methods it knows and
-// hands tool calls to the tool handler. It knows nothing about translation.
+// The server loop: reads one JSON-RPC message per line on the calling thread and answers at
+// once everything that needs no engine; tool calls that reach the engine go to the worker,
+// whose replies and progress share one locked writer. It knows nothing about translation.
 
 #include <istream>
 #include <ostream>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "server/jsonrpc.h"
 #include "server/tool_handler.h"
+#include "server/worker.h"
 
 namespace quorvel {
 
@@ -25,13 +26,13 @@ struct McpServer {
   std::string version;
   std::string instructions;
   ToolHandler handler;
+  /// Requested by a signal: every call stops, nothing more is answered.
+  Shutdown shutdown;
 };
 
-/// Runs until the input ends, a read fails, or a line is not valid UTF-8.
+/// Runs until the input ends, a read fails, or a line is not valid UTF-8; then finishes the
+/// calls still queued or running, writes their replies and returns.
 void run_server(McpServer& server, std::istream& in, std::ostream& out,
                 std::size_t max_line = MAX_LINE_BYTES);
-
-/// Handles one line (without its line end), writing at most one reply.
-void handle_line(McpServer& server, std::string_view line, std::ostream& out);
 
 }  // namespace quorvel

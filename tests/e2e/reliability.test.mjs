@@ -80,7 +80,7 @@ test("hostile documents get clear errors, nothing is written, and the loop keeps
       const nulOutput = file("kept.txt\u0000.fr.txt");
       assert.deepEqual(await translateFile(client, { path: file("kept.txt"), output_path: nulOutput }), {
         isError: true,
-        text: `writing ${nulOutput}`,
+        text: `cannot write ${nulOutput}: the path contains a NUL byte`,
       });
       assert.deepEqual(await client.ping(), {});
     } finally {
@@ -156,10 +156,13 @@ test("failing writes keep the previous output and leave no temporary file", asyn
     const client = await connectVia();
     try {
       const cases = [
-        [{ path: docx, output_path: blocked }, `creating ${blocked}`],
-        [{ path: txt, output_path: blocked }, `writing ${blocked}`],
-        [{ path: docx, output_path: "/proc/quorvel-out.docx" }, "creating /proc/quorvel-out.docx"],
-        [{ path: txt, output_path: "/proc/quorvel-out.txt" }, "writing /proc/quorvel-out.txt"],
+        // Checked before translating, so the reason comes at once.
+        [{ path: docx, output_path: blocked }, `cannot write ${blocked}: Is a directory`],
+        [{ path: txt, output_path: blocked }, `cannot write ${blocked}: Is a directory`],
+        [{ path: docx, output_path: "/proc/quorvel-out.docx" }, "cannot write /proc/quorvel-out.docx: No such file or directory"],
+        [{ path: txt, output_path: "/proc/quorvel-out.txt" }, "cannot write /proc/quorvel-out.txt: No such file or directory"],
+        [{ path: txt, output_path: path.join(dir, "missing", "out.txt") },
+          `cannot write ${path.join(dir, "missing", "out.txt")}: No such file or directory`],
       ];
       for (const [args, message] of cases) {
         assert.deepEqual(await translateFile(client, args), { isError: true, text: message }, args.output_path);
