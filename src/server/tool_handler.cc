@@ -30,9 +30,10 @@ Result<PreparedCall> ToolHandler::prepare(std::string_view name, const nlohmann:
 }
 
 Result<std::string> ToolHandler::run(const PreparedCall& call, Progress& progress) {
-  auto context = obtain_context();
-  if (!context) return std::unexpected(context.error());
-  return run_prepared(call, **context, progress);
+  Result<std::unique_ptr<Generator>> generator =
+      generator_source ? generator_source() : Result<std::unique_ptr<Generator>>(obtain_context());
+  if (!generator) return std::unexpected(generator.error());
+  return run_prepared(call, **generator, progress);
 }
 
 ToolResult ToolHandler::call(std::string_view name, const nlohmann::json& arguments) {

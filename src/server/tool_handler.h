@@ -3,6 +3,8 @@
 // engine (on the thread that reads requests), `run` translates (on the one thread that owns
 // the engine). The engine slot is the only state kept between calls.
 
+#include <functional>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
@@ -49,6 +51,9 @@ class ToolHandler {
   Result<std::unique_ptr<EngineContext>> obtain_context();
 
   EngineSlot engine_slot;
+  /// Makes the generator one call runs on. Empty: the engine's context (obtain_context).
+  /// Tests put a scripted generator here.
+  std::function<Result<std::unique_ptr<Generator>>()> generator_source;
 };
 
 /// Runs a prepared call on a generator that is already at hand.
