@@ -80,11 +80,12 @@ class WorkerTest : public ::testing::Test {
            R"(,"method":"tools/call","params":{"name":"translate_text","arguments":{"text":")" +
            text + R"(","to":"fr"})" + extra + "}}";
   }
-  // `more` adds arguments.
-  static std::string file_call(int id, const std::string& path, const std::string& more = "") {
+  // `more` adds arguments, `extra` params.
+  static std::string file_call(int id, const std::string& path, const std::string& more = "",
+                               const std::string& extra = "") {
     return R"({"jsonrpc":"2.0","id":)" + std::to_string(id) +
            R"(,"method":"tools/call","params":{"name":"translate_file","arguments":{"path":")" +
-           path + R"(","to":"fr")" + more + "}}}";
+           path + R"(","to":"fr")" + more + "}" + extra + "}}";
   }
   static std::string reply(int id, const std::string& text, bool is_error = false) {
     return R"({"id":)" + std::to_string(id) + R"(,"jsonrpc":"2.0","result":{"content":[{"text":")" +
@@ -195,6 +196,98 @@ TEST_F(WorkerTest, AnUnwritableOutputIsReportedBeforeTranslating) {
   EXPECT_EQ(live_.close(), std::vector<std::string>{reply(
                                1, "cannot write " + output + ": No such file or directory", true)});
   EXPECT_EQ(fake_.calls().size(), 0u);
+}
+
+}  // namespace
+}  // namespace quorvel
+
+namespace quorvel {
+namespace {
+
+nlohmann::json parse(const std::string& line) {
+  return nlohmann::json::parse(line);
+}
+
+const std::string INITIALIZE_WITH_TASKS =
+    R"({"jsonrpc":"2.0","id":0,"method":"initialize","params":{"protocolVersion":"2025-11-25","capabilities":{"tasks":{"list":{},"cancel":{}}}}})";
+
+TEST_F(WorkerTest, TasksAreOfferedOnlyToAClientThatAnnouncesThem) {
+  live_.start();
+  live_.send(R"({"jsonrpc":"2.0","id":1,"method":"tasks/list"})");
+  EXPECT_EQ(live_.line(0),
+            R"({"error":{"code":-32601,"message":"method not found: tasks/list"},"id":1,"jsonrpc":"2.0"})");
+  live_.send(INITIALIZE_WITH_TASKS);
+  auto init = parse(live_.line(1));
+  EXPECT_EQ(init["result"]["capabilities"].dump(),
+            R"({"tasks":{"cancel":{},"list":{},"requests":{"tools":{"call":{}}}},"tools":{"listChanged":false}})");
+  live_.send(R"({"jsonrpc":"2.0","id":2,"method":"tools/list"})");
+  for (const auto& tool : parse(live_.line(2))["result"]["tools"]) {
+    EXPECT_EQ(tool["execution"].dump(), R"({"taskSupport":"optional"})") << tool["name"];
+  }
+}
+
+TEST_F(WorkerTest, ATaskRunsAfterItsAnswerAndItsResultIsHeldUntilItEnds) {
+  hold_at(1);
+  live_.start();
+  live_.send(INITIALIZE_WITH_TASKS);
+  live_.line(0);
+  live_.send(text_call(1, "Hello world, how are you?", R"(,"task":{"ttl":60000})"));
+  auto created = parse(live_.line(1))["result"]["task"];
+  const std::string task_id = created["taskId"];
+  EXPECT_EQ(task_id.size(), 32u);
+  EXPECT_EQ(created["status"], "working");
+  EXPECT_EQ(created["ttl"], 60000);
+  EXPECT_TRUE(created.contains("createdAt") && created.contains("lastUpdatedAt") &&
+              created.contains("pollInterval"));
+  started_.wait();
+  const std::string id_param = R"(,"params":{"taskId":")" + task_id + "\"}}";
+  live_.send(R"({"jsonrpc":"2.0","id":2,"method":"tasks/result")" + id_param);
+  live_.send(R"({"jsonrpc":"2.0","id":3,"method":"tasks/get")" + id_param);
+  EXPECT_EQ(parse(live_.line(2))["result"]["status"], "working");
+  release_.open();
+  auto result = parse(live_.line(3));
+  EXPECT_EQ(result["id"], 2);
+  EXPECT_EQ(result["result"]["content"][0]["text"], "[xx] Hello world, how are you?");
+  EXPECT_EQ(result["result"]["isError"], false);
+  EXPECT_EQ(result["result"]["_meta"]["io.modelcontextprotocol/related-task"]["taskId"], task_id);
+  live_.send(R"({"jsonrpc":"2.0","id":4,"method":"tasks/get")" + id_param);
+  EXPECT_EQ(parse(live_.line(4))["result"]["status"], "completed");
+  live_.send(R"({"jsonrpc":"2.0","id":5,"method":"tasks/cancel")" + id_param);
+  EXPECT_EQ(parse(live_.line(5))["error"]["code"], -32602);
+  // A call failing its checks is a task that has failed already, its message in the result.
+  live_.send(text_call(6, "", R"(,"task":{})"));
+  auto failed = parse(live_.line(6))["result"]["task"];
+  EXPECT_EQ(failed["status"], "failed");
+  live_.send(R"({"jsonrpc":"2.0","id":7,"method":"tasks/result","params":{"taskId":")" +
+             failed["taskId"].get<std::string>() + "\"}}");
+  EXPECT_EQ(parse(live_.line(7))["result"]["content"][0]["text"], "text is empty");
+  live_.send(R"({"jsonrpc":"2.0","id":8,"method":"tasks/list"})");
+  EXPECT_EQ(parse(live_.line(8))["result"]["tasks"].size(), 2u);
+  live_.send(R"({"jsonrpc":"2.0","id":9,"method":"tasks/get","params":{"taskId":"nope"}})");
+  EXPECT_EQ(live_.line(9),
+            R"({"error":{"code":-32602,"message":"task not found: nope"},"id":9,"jsonrpc":"2.0"})");
+}
+
+TEST_F(WorkerTest, ACancelledTaskStopsItsCallAndWritesNothing) {
+  const std::string input = dir_.file("doc.txt");
+  testing::write_bytes(input, THREE_PARAGRAPHS);
+  hold_at(2);
+  live_.start();
+  live_.send(INITIALIZE_WITH_TASKS);
+  live_.line(0);
+  live_.send(file_call(1, input, "", R"(,"task":{})"));
+  const std::string task_id = parse(live_.line(1))["result"]["task"]["taskId"];
+  started_.wait();
+  const std::string id_param = R"(,"params":{"taskId":")" + task_id + "\"}}";
+  live_.send(R"({"jsonrpc":"2.0","id":2,"method":"tasks/result")" + id_param);
+  live_.send(R"({"jsonrpc":"2.0","id":3,"method":"tasks/cancel")" + id_param);
+  // The held tasks/result learns of the end first, then tasks/cancel answers.
+  EXPECT_EQ(live_.line(2),
+            R"({"error":{"code":-32602,"message":"task )" + task_id + R"( was cancelled"},"id":2,"jsonrpc":"2.0"})");
+  EXPECT_EQ(parse(live_.line(3))["result"]["status"], "cancelled");
+  release_.open();
+  EXPECT_EQ(live_.close().size(), 4u);
+  EXPECT_EQ(dir_.list(), std::vector<std::string>{"doc.txt"});
 }
 
 }  // namespace
