@@ -4,6 +4,7 @@
 // hundred paragraphs take long enough to act on while they run.
 import test from "node:test";
 import assert from "node:assert/strict";
+import { spawn } from "node:child_process";
 import fs from "node:fs";
 import os from "node:os";
 import path from "node:path";
@@ -156,6 +157,34 @@ test("tasks: a task-augmented call streams to its result, and cancelTask cancels
     assert.deepEqual(fs.readdirSync(path.dirname(long)), ["long.txt"]);
   } finally {
     await client.close();
+    fs.rmSync(dir, { recursive: true, force: true });
+  }
+});
+
+test("SIGTERM during a call ends the server promptly and leaves no output", async () => {
+  const dir = tempDir();
+  try {
+    const input = writeDocument(dir, 200);
+    const child = spawn(SERVER, [], {
+      env: { PATH: process.env.PATH, TRANSLATE_LLM_MODEL: MODEL, AMBREL_THREADS: "1", TRANSLATE_MEMORY: "off" },
+      stdio: ["pipe", "pipe", "ignore"],
+    });
+    const exit = new Promise((resolve) => child.on("close", (code, signal) => resolve({ code, signal })));
+    let stdout = "";
+    child.stdout.on("data", (chunk) => (stdout += chunk));
+    child.stdin.write(JSON.stringify({
+      jsonrpc: "2.0", id: 1, method: "tools/call",
+      params: { name: "translate_file", arguments: { path: input, to: "fr" } },
+    }) + "\n");
+    await sleep(1500);
+    const start = Date.now();
+    child.kill("SIGTERM");
+    assert.deepEqual(await exit, { code: null, signal: "SIGTERM" });
+    const quitMs = Date.now() - start;
+    assert.ok(quitMs < 1000, `the server took ${quitMs} ms to end`);
+    assert.equal(stdout, "");
+    assert.deepEqual(fs.readdirSync(dir), ["long.txt"]);
+  } finally {
     fs.rmSync(dir, { recursive: true, force: true });
   }
 });
