@@ -149,9 +149,10 @@ Result<void> EngineContext::decode_prompt(int32_t from, const Pass& pass) {
   pass.report(static_cast<uint64_t>(from));
   for (int32_t pos = from; pos < n;) {
     int32_t chunk = std::min(n_batch_, n - pos);
-    int32_t rc = stopped(pass.control) ? 2
-                                       : api_.llama_decode(ctx_, api_.llama_batch_get_one(
-                                                                     prompt_tokens_.data() + pos, chunk));
+    int32_t rc =
+        stopped(pass.control)
+            ? 2
+            : api_.llama_decode(ctx_, api_.llama_batch_get_one(prompt_tokens_.data() + pos, chunk));
     if (rc != 0) {
       // The memory no longer matches any recorded prompt.
       clear_memory();

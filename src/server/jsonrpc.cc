@@ -34,10 +34,14 @@ std::string describe_syntax_error(std::string_view what) {
   if (contains(what, "after backslash") || contains(what, "\\u")) return "invalid escape";
   if (contains(what, "invalid number")) return "invalid number";
   const bool at_end = contains(what, "unexpected end of input");
-  if (contains(what, "parsing object key")) return at_end ? "EOF while parsing an object" : "key must be a string";
-  if (contains(what, "parsing object separator")) return at_end ? "EOF while parsing an object" : "expected `:`";
-  if (contains(what, "parsing object")) return at_end ? "EOF while parsing an object" : "expected `,` or `}`";
-  if (contains(what, "parsing array")) return at_end ? "EOF while parsing a list" : "expected `,` or `]`";
+  if (contains(what, "parsing object key"))
+    return at_end ? "EOF while parsing an object" : "key must be a string";
+  if (contains(what, "parsing object separator"))
+    return at_end ? "EOF while parsing an object" : "expected `:`";
+  if (contains(what, "parsing object"))
+    return at_end ? "EOF while parsing an object" : "expected `,` or `}`";
+  if (contains(what, "parsing array"))
+    return at_end ? "EOF while parsing a list" : "expected `,` or `]`";
   return at_end ? "EOF while parsing a value" : "expected value";
 }
 
@@ -47,7 +51,8 @@ std::unexpected<Error> parse_failure(std::string_view line, std::string descript
   std::size_t offset = std::min(byte == 0 ? 0 : byte - 1, line.empty() ? 0 : line.size() - 1);
   std::size_t line_no = 1 + std::count(line.begin(), line.begin() + offset, '\n');
   std::size_t line_start = line.rfind('\n', offset == 0 ? 0 : offset - 1);
-  std::size_t column = line_start == std::string_view::npos || offset == 0 ? offset + 1 : offset - line_start;
+  std::size_t column =
+      line_start == std::string_view::npos || offset == 0 ? offset + 1 : offset - line_start;
   return fail(ErrorKind::parse,
               fmt::format("parse error: {} at line {} column {}", description, line_no, column));
 }

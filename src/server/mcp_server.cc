@@ -51,13 +51,16 @@ std::string call_key(std::string_view name, const Json& arguments, const Prepare
 class Session {
  public:
   Session(McpServer& server, std::ostream& out)
-      : server_(server), transport_(out), tasks_(transport_),
+      : server_(server),
+        transport_(out),
+        tasks_(transport_),
         worker_(server.handler, transport_, tasks_, server.shutdown) {}
 
   void handle_line(std::string_view line);
   void refuse_long_line(std::size_t max_line) {
-    transport_.error(nullptr, Error{ErrorKind::parse,
-                                    fmt::format("parse error: line longer than {} bytes", max_line)});
+    transport_.error(
+        nullptr,
+        Error{ErrorKind::parse, fmt::format("parse error: line longer than {} bytes", max_line)});
   }
   void finish() { worker_.finish(); }
 
@@ -66,8 +69,8 @@ class Session {
   Json initialize_result(const Json& params);
   Json tools_list_result() const;
   void call_tool(const Json& id, const Json& params);
-  void call_as_task(const Json& id, const Json& task, std::string_view name,
-                    const Json& arguments, Result<PreparedCall> prepared, Json token);
+  void call_as_task(const Json& id, const Json& task, std::string_view name, const Json& arguments,
+                    Result<PreparedCall> prepared, Json token);
   bool task_method(const std::string& method, const Json& id, const Json& params);
 
   McpServer& server_;
@@ -89,7 +92,8 @@ Json Session::initialize_result(const Json& params) {
                                     {"requests", {{"tools", {{"call", Json::object()}}}}}};
   }
   return {
-      {"protocolVersion", version && version->is_string() ? *version : Json(DEFAULT_PROTOCOL_VERSION)},
+      {"protocolVersion",
+       version && version->is_string() ? *version : Json(DEFAULT_PROTOCOL_VERSION)},
       {"capabilities", std::move(server_capabilities)},
       {"serverInfo", {{"name", server_.name}, {"version", server_.version}}},
       {"instructions", server_.instructions},
@@ -134,7 +138,8 @@ void Session::call_tool(const Json& id, const Json& params) {
     return;
   }
   std::string key = call_key(name, arguments, *prepared);
-  auto queued = worker_.submit(std::move(key), std::move(*prepared), {id, progress_token(params), {}});
+  auto queued =
+      worker_.submit(std::move(key), std::move(*prepared), {id, progress_token(params), {}});
   if (!queued) transport_.result(id, call_result(true, queued.error().message));
 }
 
@@ -149,7 +154,8 @@ void Session::call_as_task(const Json& id, const Json& task, std::string_view na
   Result<void> queued;
   if (prepared) {
     std::string key = call_key(name, arguments, *prepared);
-    queued = worker_.submit(std::move(key), std::move(*prepared), {nullptr, std::move(token), task_id});
+    queued =
+        worker_.submit(std::move(key), std::move(*prepared), {nullptr, std::move(token), task_id});
   } else {
     queued = std::unexpected(prepared.error());
   }
@@ -198,7 +204,8 @@ void Session::dispatch(const std::string& method, const Json& id, const Json& pa
   } else if (method == "resources/list") {
     transport_.result(id, {{"resources", Json::array()}});
   } else if (!task_method(method, id, params)) {
-    transport_.error(id, Error{ErrorKind::method_not_found, fmt::format("method not found: {}", method)});
+    transport_.error(
+        id, Error{ErrorKind::method_not_found, fmt::format("method not found: {}", method)});
   }
 }
 

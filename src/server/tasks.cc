@@ -77,8 +77,8 @@ Json TaskStore::list() {
 
 void TaskStore::answer(const Json& request_id, const std::string& id, const Task& task) {
   if (task.status == "cancelled") {
-    transport_.error(request_id, Error{ErrorKind::invalid_params,
-                                       fmt::format("task {} was cancelled", id), {}});
+    transport_.error(
+        request_id, Error{ErrorKind::invalid_params, fmt::format("task {} was cancelled", id), {}});
     return;
   }
   Json result = task.result;
@@ -107,7 +107,8 @@ Result<Json> TaskStore::cancel(const std::string& id) {
   if (it == tasks_.end()) return std::unexpected(not_found(id));
   if (ended(it->second.status)) {
     return std::unexpected(Error{ErrorKind::invalid_params,
-                                 fmt::format("task {} is already {}", id, it->second.status), {}});
+                                 fmt::format("task {} is already {}", id, it->second.status),
+                                 {}});
   }
   end(id, it->second, "cancelled");
   return describe(id, it->second);

@@ -264,10 +264,10 @@ void Worker::tick(Job& job, Clock::time_point now) {
   job.sent = value;
   job.sent_at = now;
   std::string message =
-      !job.started         ? std::string("waiting for another translation to finish")
-      : job.call.is_text() ? std::string("translating the text")
-                           : fmt::format("{}/{} paragraphs", static_cast<std::size_t>(value),
-                                         job.call.units());
+      !job.started ? std::string("waiting for another translation to finish")
+      : job.call.is_text()
+          ? std::string("translating the text")
+          : fmt::format("{}/{} paragraphs", static_cast<std::size_t>(value), job.call.units());
   for (const auto& waiter : job.waiters) {
     if (!waiter.progress_token.is_null()) {
       transport_.notify("notifications/progress", {{"progressToken", waiter.progress_token},

@@ -111,7 +111,8 @@ Result<FileJob> prepare_file_job(const std::string& path, TranslationRequest req
   if (!document) return std::unexpected(document.error());
   std::string output = output_path ? *output_path : default_output_path(path, request.target);
   if (auto writable = check_writable(output); !writable) {
-    return fail(ErrorKind::io, fmt::format("cannot write {}: {}", output, writable.error().message));
+    return fail(ErrorKind::io,
+                fmt::format("cannot write {}: {}", output, writable.error().message));
   }
   return FileJob{path, std::move(request), std::move(*document), std::move(output)};
 }

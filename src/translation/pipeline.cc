@@ -54,7 +54,8 @@ class Reporter {
     if (progress_ && !stopped()) progress_->at_boundary(generator);
   }
   /// The control of one generation call; `fraction` receives the share of the prompt done.
-  GenerationControl control(std::function<void(std::size_t index, double fraction)> fraction) const {
+  GenerationControl control(
+      std::function<void(std::size_t index, double fraction)> fraction) const {
     GenerationControl control = control_;
     if (progress_) {
       control.on_tokens = [fraction = std::move(fraction)](std::size_t index, uint64_t done,
@@ -185,7 +186,8 @@ std::optional<std::string> translate_one(Generator& generator, const Translation
   const std::string prompt = build_prompt(request, text);
   const uint32_t budget = token_budget(text);
   const Reporter reporter(progress);
-  auto control = reporter.control([&](std::size_t, double fraction) { reporter.update(fraction, 1); });
+  auto control =
+      reporter.control([&](std::size_t, double fraction) { reporter.update(fraction, 1); });
   for (float temperature : {FIRST_TEMPERATURE, RETRY_TEMPERATURE}) {
     if (reporter.stopped()) return std::nullopt;
     auto answer = generator.generate(prompt, budget, sampling(temperature), control);

@@ -101,7 +101,8 @@ class WorkerTest : public ::testing::Test {
   LiveServer live_;
 };
 
-const std::string THREE_PARAGRAPHS = "First paragraph here.\n\nSecond one follows.\n\nThird and last.\n";
+const std::string THREE_PARAGRAPHS =
+    "First paragraph here.\n\nSecond one follows.\n\nThird and last.\n";
 
 TEST_F(WorkerTest, PingIsAnsweredWhileACallRuns) {
   hold_at(1);
@@ -123,7 +124,8 @@ TEST_F(WorkerTest, CancelledCallGetsNoReplyWritesNothingAndTheNextCallRuns) {
   started_.wait();
   live_.send(R"({"jsonrpc":"2.0","method":"notifications/cancelled","params":{"requestId":7}})");
   // Unknown and finished ids change nothing.
-  live_.send(R"({"jsonrpc":"2.0","method":"notifications/cancelled","params":{"requestId":"nope"}})");
+  live_.send(
+      R"({"jsonrpc":"2.0","method":"notifications/cancelled","params":{"requestId":"nope"}})");
   // Requests are handled in order: once the ping is answered, the cancellation has been seen.
   live_.send(R"({"jsonrpc":"2.0","id":9,"method":"ping"})");
   EXPECT_EQ(live_.line(0), pong(9));
@@ -181,10 +183,11 @@ TEST_F(WorkerTest, TextWaitingBehindADocumentRunsAtItsNextPromptBoundary) {
   auto lines = live_.close();
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[1], reply(2, "[xx] Good evening, everyone."));
-  EXPECT_EQ(lines[2], reply(1, "Translated 3 paragraphs to French. Wrote:\\n" +
-                                   dir_.file("doc.fr.txt")));
-  EXPECT_EQ(fake_.texts(), (std::vector<std::string>{"First paragraph here.", "Good evening, everyone.",
-                                                     "Second one follows.", "Third and last."}));
+  EXPECT_EQ(lines[2],
+            reply(1, "Translated 3 paragraphs to French. Wrote:\\n" + dir_.file("doc.fr.txt")));
+  EXPECT_EQ(fake_.texts(),
+            (std::vector<std::string>{"First paragraph here.", "Good evening, everyone.",
+                                      "Second one follows.", "Third and last."}));
 }
 
 TEST_F(WorkerTest, AnUnwritableOutputIsReportedBeforeTranslating) {
@@ -214,12 +217,14 @@ const std::string INITIALIZE_WITH_TASKS =
 TEST_F(WorkerTest, TasksAreOfferedOnlyToAClientThatAnnouncesThem) {
   live_.start();
   live_.send(R"({"jsonrpc":"2.0","id":1,"method":"tasks/list"})");
-  EXPECT_EQ(live_.line(0),
-            R"({"error":{"code":-32601,"message":"method not found: tasks/list"},"id":1,"jsonrpc":"2.0"})");
+  EXPECT_EQ(
+      live_.line(0),
+      R"({"error":{"code":-32601,"message":"method not found: tasks/list"},"id":1,"jsonrpc":"2.0"})");
   live_.send(INITIALIZE_WITH_TASKS);
   auto init = parse(live_.line(1));
-  EXPECT_EQ(init["result"]["capabilities"].dump(),
-            R"({"tasks":{"cancel":{},"list":{},"requests":{"tools":{"call":{}}}},"tools":{"listChanged":false}})");
+  EXPECT_EQ(
+      init["result"]["capabilities"].dump(),
+      R"({"tasks":{"cancel":{},"list":{},"requests":{"tools":{"call":{}}}},"tools":{"listChanged":false}})");
   live_.send(R"({"jsonrpc":"2.0","id":2,"method":"tools/list"})");
   for (const auto& tool : parse(live_.line(2))["result"]["tools"]) {
     EXPECT_EQ(tool["execution"].dump(), R"({"taskSupport":"optional"})") << tool["name"];
@@ -282,8 +287,8 @@ TEST_F(WorkerTest, ACancelledTaskStopsItsCallAndWritesNothing) {
   live_.send(R"({"jsonrpc":"2.0","id":2,"method":"tasks/result")" + id_param);
   live_.send(R"({"jsonrpc":"2.0","id":3,"method":"tasks/cancel")" + id_param);
   // The held tasks/result learns of the end first, then tasks/cancel answers.
-  EXPECT_EQ(live_.line(2),
-            R"({"error":{"code":-32602,"message":"task )" + task_id + R"( was cancelled"},"id":2,"jsonrpc":"2.0"})");
+  EXPECT_EQ(live_.line(2), R"({"error":{"code":-32602,"message":"task )" + task_id +
+                               R"( was cancelled"},"id":2,"jsonrpc":"2.0"})");
   EXPECT_EQ(parse(live_.line(3))["result"]["status"], "cancelled");
   release_.open();
   EXPECT_EQ(live_.close().size(), 4u);

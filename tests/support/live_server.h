@@ -5,8 +5,8 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
-#include <mutex>
 #include <istream>
+#include <mutex>
 #include <ostream>
 #include <streambuf>
 #include <string>
