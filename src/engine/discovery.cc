@@ -9,6 +9,7 @@
 
 #include "engine/llama_api.h"
 #include "platform/env.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 
@@ -102,6 +103,9 @@ Result<const Engine*> ensure_engine(EngineSlot& slot, const EngineSearch& search
   auto engine = load_model(std::move(*api), *model_file, gpu_layers);
   if (!engine) return std::unexpected(engine.error());
   slot.engine = std::make_unique<Engine>(std::move(*engine));
+  auto runtime = library_file(*engine_dir, "llama");
+  slot.identity = fmt::format("model {}\nruntime {}", file_fingerprint(model_file->string()),
+                              runtime ? file_fingerprint(runtime->string()) : std::string());
   return slot.engine.get();
 }
 

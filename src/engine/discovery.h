@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "engine/model.h"
 #include "platform/error.h"
@@ -15,6 +16,9 @@ namespace quorvel {
 /// failed attempt. Owned by the tool handler for the life of the server.
 struct EngineSlot {
   std::unique_ptr<Engine> engine;
+  /// What the engine's answers depend on, besides the prompt and sampling: the model file and
+  /// the runtime library, each as a cheap fingerprint. Set with `engine`.
+  std::string identity;
 };
 
 /// The directories the search starts from, worked out from the executable's path.

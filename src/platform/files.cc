@@ -4,7 +4,9 @@
 #include <fmt/core.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <xxhash.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -268,6 +270,29 @@ Result<void> check_writable(const std::string& target) {
   auto pending = PendingFile::create(target);
   if (!pending) return std::unexpected(pending.error());
   return {};
+}
+
+std::string file_fingerprint(const std::string& path) {
+  constexpr std::size_t SAMPLE = 1 << 20;
+  if (has_nul_byte(path)) return {};
+  Descriptor file(open_retrying(path.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat st;
+  if (file.get() < 0 || ::fstat(file.get(), &st) != 0) return {};
+  const auto size = static_cast<std::uint64_t>(st.st_size);
+  std::string sample(static_cast<std::size_t>(std::min<std::uint64_t>(size, 2 * SAMPLE)), '\0');
+  const std::size_t head = std::min(sample.size(), SAMPLE);
+  const std::size_t tail = sample.size() - head;
+  if (::pread(file.get(), sample.data(), head, 0) != static_cast<ssize_t>(head) ||
+      ::pread(file.get(), sample.data() + head, tail, static_cast<off_t>(size - tail)) !=
+          static_cast<ssize_t>(tail)) {
+    return {};
+  }
+  char* real = ::realpath(path.c_str(), nullptr);
+  std::string resolved = real ? real : path;
+  std::free(real);
+  return fmt::format("{} {}:{} {} {}.{:09} {:016x}", resolved, st.st_dev, st.st_ino, size,
+                     st.st_mtim.tv_sec, st.st_mtim.tv_nsec,
+                     XXH3_64bits(sample.data(), sample.size()));
 }
 
 Result<void> write_file_atomic(const std::string& path, std::string_view content) {

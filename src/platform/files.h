@@ -75,6 +75,11 @@ class PendingFile {
 /// target that is a folder or a device) shows here. The error's message is the reason.
 Result<void> check_writable(const std::string& target);
 
+/// A short text that changes whenever the file at `path` does, read cheaply however large
+/// the file: its resolved path, device, inode, size and modification time, and a hash of its
+/// first and last MiB. Empty when the file cannot be read.
+std::string file_fingerprint(const std::string& path);
+
 /// Replaces `path` with `content` through a PendingFile. Any failure, creating the
 /// temporary file included, is "writing {path}" with the system error as cause; the file
 /// at `path` is then unchanged.

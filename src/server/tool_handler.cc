@@ -2,6 +2,7 @@
 
 #include <fmt/core.h>
 
+#include "platform/env.h"
 #include "server/handlers/handlers.h"
 #include "translation/languages.h"
 
@@ -30,10 +31,19 @@ Result<PreparedCall> ToolHandler::prepare(std::string_view name, const nlohmann:
 }
 
 Result<std::string> ToolHandler::run(const PreparedCall& call, Progress& progress) {
-  Result<std::unique_ptr<Generator>> generator =
-      generator_source ? generator_source() : Result<std::unique_ptr<Generator>>(obtain_context());
-  if (!generator) return std::unexpected(generator.error());
-  return run_prepared(call, **generator, progress);
+  if (generator_source) {
+    auto generator = generator_source();
+    if (!generator) return std::unexpected(generator.error());
+    return run_prepared(call, **generator, progress);
+  }
+  auto context = obtain_context();
+  if (!context) return std::unexpected(context.error());
+  if (!memory_opened) {
+    memory_opened = true;
+    if (auto file = memory_file(&env_var)) memory = TranslationMemory::open(*file);
+  }
+  MemoryGenerator remembering(**context, memory.get(), engine_slot.identity);
+  return run_prepared(call, remembering, progress);
 }
 
 ToolResult ToolHandler::call(std::string_view name, const nlohmann::json& arguments) {

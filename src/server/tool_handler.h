@@ -14,6 +14,7 @@
 #include "engine/model.h"
 #include "platform/error.h"
 #include "translation/jobs.h"
+#include "translation/memory.h"
 #include "translation/progress.h"
 #include "translation/request.h"
 
@@ -51,6 +52,10 @@ class ToolHandler {
   Result<std::unique_ptr<EngineContext>> obtain_context();
 
   EngineSlot engine_slot;
+  /// The translation memory in front of the engine: opened on the first run that reaches
+  /// the engine, then kept; null when it is off or cannot be used.
+  std::unique_ptr<TranslationMemory> memory;
+  bool memory_opened = false;
   /// Makes the generator one call runs on. Empty: the engine's context (obtain_context).
   /// Tests put a scripted generator here.
   std::function<Result<std::unique_ptr<Generator>>()> generator_source;

@@ -114,6 +114,54 @@ test("a cancelled call stops, writes nothing, and the next call is answered at o
   }
 });
 
+test("a retry after a cancel half way resumes near where it stopped and writes the same file", async () => {
+  const dir = tempDir();
+  const cache = path.join(dir, "cache");
+  const total = 120;
+  try {
+    const input = writeDocument(dir, total);
+    const whole = path.join(dir, "whole.txt");
+    const resumed = path.join(dir, "resumed.txt");
+    {
+      const { client } = await connectClient();
+      try {
+        const result = await translateFile(client, { path: input, output_path: whole }, { timeout: 120000 });
+        assert.equal(result.isError, false, resultText(result));
+      } finally {
+        await client.close();
+      }
+    }
+    const { client } = await connectClient({ cache });
+    try {
+      const abort = new AbortController();
+      let stoppedAt = 0;
+      const first = translateFile(client, { path: input, output_path: resumed }, {
+        signal: abort.signal,
+        timeout: 120000,
+        onprogress: (p) => {
+          stoppedAt = p.progress;
+          if (p.progress >= total / 2) abort.abort("half way");
+        },
+      });
+      await assert.rejects(first);
+      assert.ok(!fs.existsSync(resumed));
+      const updates = [];
+      const retry = await translateFile(client, { path: input, output_path: resumed }, {
+        timeout: 120000,
+        onprogress: (p) => updates.push(p.progress),
+      });
+      assert.equal(retry.isError, false, resultText(retry));
+      assert.ok(updates.length > 0);
+      assert.ok(updates[0] >= stoppedAt - 5, `resumed at ${updates[0]}, stopped at ${stoppedAt}`);
+      assert.equal(fs.readFileSync(resumed, "utf8"), fs.readFileSync(whole, "utf8"));
+    } finally {
+      await client.close();
+    }
+  } finally {
+    fs.rmSync(dir, { recursive: true, force: true });
+  }
+});
+
 test("tasks: a task-augmented call streams to its result, and cancelTask cancels", async () => {
   const dir = tempDir();
   const { client } = await connectClient({ capabilities: { tasks: { list: {}, cancel: {} } } });
