@@ -26,7 +26,9 @@ bool holds_engine(const fs::path& dir) {
 }
 
 // A path for the log line: bytes that are not UTF-8 are shown as U+FFFD.
-std::string display_path(const fs::path& path) { return replace_invalid_utf8(path.native()); }
+std::string display_path(const fs::path& path) {
+  return replace_invalid_utf8(path.native());
+}
 
 }  // namespace
 

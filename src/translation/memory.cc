@@ -7,10 +7,12 @@
 #include <unistd.h>
 #include <xxhash.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <ctime>
 #include <system_error>
+#include <vector>
 
 namespace quorvel {
 
@@ -20,8 +22,6 @@ namespace {
 
 constexpr const char* FOLDER_NAME = "com.quorvel.translate";
 constexpr int BUSY_TIMEOUT_MS = 5000;
-// Rows evicted at a time, oldest use first, until the total is under 90% of the bound.
-constexpr int EVICT_BATCH = 256;
 
 constexpr const char* SCHEMA =
     "PRAGMA journal_mode=WAL;"
@@ -49,7 +49,9 @@ void say(std::FILE* log, const std::string& line) {
 // A prepared statement, finalized on every way out.
 class Statement {
  public:
-  Statement(sqlite3* db, const char* sql) { rc_ = sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr); }
+  Statement(sqlite3* db, const char* sql) {
+    rc_ = sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr);
+  }
   Statement(const Statement&) = delete;
   Statement& operator=(const Statement&) = delete;
   ~Statement() { sqlite3_finalize(stmt_); }
@@ -184,15 +186,14 @@ std::unique_ptr<TranslationMemory> TranslationMemory::open(const fs::path& file,
     opened = open_database(file);
   }
   if (!opened.db) {
-    say(log, fmt::format("[corvane] translation memory off: {}: {}\n", file.string(), opened.reason));
+    say(log,
+        fmt::format("[corvane] translation memory off: {}: {}\n", file.string(), opened.reason));
     return nullptr;
   }
-  return std::unique_ptr<TranslationMemory>(
-      new TranslationMemory(opened.db, file, log, max_bytes));
+  return std::unique_ptr<TranslationMemory>(new TranslationMemory(opened.db, file, log, max_bytes));
 }
 
-TranslationMemory::TranslationMemory(sqlite3* db, fs::path file, std::FILE* log,
-                                     uint64_t max_bytes)
+TranslationMemory::TranslationMemory(sqlite3* db, fs::path file, std::FILE* log, uint64_t max_bytes)
     : db_(db), file_(std::move(file)), log_(log), max_bytes_(max_bytes) {
   stored_bytes_ = stored_total(db_);
 }
@@ -223,11 +224,12 @@ std::optional<std::string> TranslationMemory::find(const MemoryKey& key) {
     return std::nullopt;
   }
   const auto* data = static_cast<const char*>(sqlite3_column_blob(select.get(), 0));
-  std::string answer(data ? data : "", static_cast<std::size_t>(sqlite3_column_bytes(select.get(), 0)));
+  std::string answer(data ? data : "",
+                     static_cast<std::size_t>(sqlite3_column_bytes(select.get(), 0)));
   Statement touch(db_, "UPDATE answers SET used = ?2 WHERE key = ?1");
   if (check(touch.rc(), "updating")) {
     touch.bind_key(1, key);
-    sqlite3_bind_int64(touch.get(), 2, now_ms());
+    sqlite3_bind_int64(touch.get(), 2, stamp());
     check(sqlite3_step(touch.get()), "updating");
   }
   return answer;
@@ -235,31 +237,55 @@ std::optional<std::string> TranslationMemory::find(const MemoryKey& key) {
 
 void TranslationMemory::store(const MemoryKey& key, std::string_view answer) {
   if (off_) return;
-  Statement insert(db_,
-                   "INSERT OR REPLACE INTO answers(key, answer, bytes, used) VALUES(?1, ?2, ?3, ?4)");
+  Statement insert(
+      db_, "INSERT OR REPLACE INTO answers(key, answer, bytes, used) VALUES(?1, ?2, ?3, ?4)");
   if (!check(insert.rc(), "writing")) return;
   insert.bind_key(1, key);
   sqlite3_bind_blob(insert.get(), 2, answer.data(), static_cast<int>(answer.size()), SQLITE_STATIC);
   const uint64_t bytes = answer.size() + key.size();
   sqlite3_bind_int64(insert.get(), 3, static_cast<int64_t>(bytes));
-  sqlite3_bind_int64(insert.get(), 4, now_ms());
+  sqlite3_bind_int64(insert.get(), 4, stamp());
   if (!check(sqlite3_step(insert.get()), "writing")) return;
   stored_bytes_ += bytes;
   if (stored_bytes_ > max_bytes_) evict();
 }
 
+// Drops the answers used longest ago until the total is under 90% of the bound, so that
+// evicting is rare.
 void TranslationMemory::evict() {
   stored_bytes_ = stored_total(db_);
-  while (stored_bytes_ > max_bytes_ / 10 * 9 && !off_) {
-    Statement drop(db_,
-                   "DELETE FROM answers WHERE key IN "
-                   "(SELECT key FROM answers ORDER BY used LIMIT ?1)");
-    if (!check(drop.rc(), "evicting")) return;
-    sqlite3_bind_int(drop.get(), 1, EVICT_BATCH);
-    if (!check(sqlite3_step(drop.get()), "evicting")) return;
-    if (sqlite3_changes(db_) == 0) break;
-    stored_bytes_ = stored_total(db_);
+  if (stored_bytes_ <= max_bytes_) return;
+  const uint64_t excess = stored_bytes_ - max_bytes_ / 10 * 9;
+  std::vector<MemoryKey> victims;
+  {
+    Statement oldest(db_, "SELECT key, bytes FROM answers ORDER BY used");
+    if (!check(oldest.rc(), "evicting")) return;
+    uint64_t dropped = 0;
+    while (dropped < excess && sqlite3_step(oldest.get()) == SQLITE_ROW) {
+      MemoryKey key{};
+      const void* blob = sqlite3_column_blob(oldest.get(), 0);
+      if (blob && sqlite3_column_bytes(oldest.get(), 0) == static_cast<int>(key.size())) {
+        std::memcpy(key.data(), blob, key.size());
+        victims.push_back(key);
+      }
+      dropped += static_cast<uint64_t>(sqlite3_column_int64(oldest.get(), 1));
+    }
   }
+  if (!check(sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr), "evicting")) return;
+  for (const auto& key : victims) {
+    Statement drop(db_, "DELETE FROM answers WHERE key = ?1");
+    if (!check(drop.rc(), "evicting")) break;
+    drop.bind_key(1, key);
+    if (!check(sqlite3_step(drop.get()), "evicting")) break;
+  }
+  check(sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr), "evicting");
+  stored_bytes_ = stored_total(db_);
+}
+
+// Use stamps never repeat within a process, so that the order of use is exact.
+int64_t TranslationMemory::stamp() {
+  last_stamp_ = std::max(now_ms(), last_stamp_ + 1);
+  return last_stamp_;
 }
 
 Result<std::string> MemoryGenerator::generate(std::string_view prompt, uint32_t max_new_tokens,

@@ -59,12 +59,14 @@ class TranslationMemory {
   TranslationMemory(sqlite3* db, std::filesystem::path file, std::FILE* log, uint64_t max_bytes);
   bool check(int rc, const char* what);
   void evict();
+  int64_t stamp();
 
   sqlite3* db_;
   std::filesystem::path file_;
   std::FILE* log_;
   uint64_t max_bytes_;
   uint64_t stored_bytes_ = 0;  // an estimate between evictions; other processes add too
+  int64_t last_stamp_ = 0;
   bool off_ = false;
 };
 

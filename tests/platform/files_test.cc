@@ -1,5 +1,6 @@
 #include "platform/files.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -157,6 +158,35 @@ TEST(PendingFile, DroppedWithoutCommitLeavesNothing) {
     EXPECT_EQ(dir.list().size(), 1u);  // the temporary file, beside the target
   }
   EXPECT_TRUE(dir.list().empty());
+}
+
+}  // namespace
+}  // namespace quorvel
+
+namespace quorvel {
+namespace {
+
+// A model file rewritten in place with the same size and its old modification time put back
+// must still count as changed, at its start or at its end.
+TEST(FileFingerprint, ChangesWithTheContentEvenAtTheSameSizeAndTime) {
+  TempDir dir;
+  const std::string path = dir.file("model.gguf");
+  const std::string content(3 << 20, 'a');
+  testing::write_bytes(path, content);
+  struct stat before;
+  ASSERT_EQ(::stat(path.c_str(), &before), 0);
+  const std::string original = file_fingerprint(path);
+  ASSERT_FALSE(original.empty());
+  EXPECT_EQ(file_fingerprint(path), original);
+  for (std::size_t at : {std::size_t{0}, content.size() - 1}) {
+    std::string changed = content;
+    changed[at] = 'b';
+    testing::write_bytes(path, changed);
+    const struct timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    EXPECT_NE(file_fingerprint(path), original) << at;
+  }
+  EXPECT_EQ(file_fingerprint(dir.file("missing")), "");
 }
 
 }  // namespace
