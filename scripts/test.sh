@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets everything up on a fresh Debian 12 machine, builds, and runs every test:
-# the GoogleTest suite through CTest, the end-to-end MCP tests through Node, and the unit
-# tests once more built with AddressSanitizer and UndefinedBehaviorSanitizer.
+# the GoogleTest suite through CTest, the end-to-end MCP tests through Node, the unit tests
+# once more built with AddressSanitizer and UndefinedBehaviorSanitizer, and the server and
+# engine tests built with ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -19,3 +20,9 @@ ctest --test-dir build --output-on-failure -j2
 cmake --preset asan >/dev/null
 cmake --build --preset asan
 ctest --preset asan
+
+# The server and engine tests once more under ThreadSanitizer: the server runs a reader, a
+# worker and a progress thread.
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan
+ctest --preset tsan

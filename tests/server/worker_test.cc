@@ -226,7 +226,8 @@ TEST_F(WorkerTest, TasksAreOfferedOnlyToAClientThatAnnouncesThem) {
       init["result"]["capabilities"].dump(),
       R"({"tasks":{"cancel":{},"list":{},"requests":{"tools":{"call":{}}}},"tools":{"listChanged":false}})");
   live_.send(R"({"jsonrpc":"2.0","id":2,"method":"tools/list"})");
-  for (const auto& tool : parse(live_.line(2))["result"]["tools"]) {
+  const auto listed = parse(live_.line(2));
+  for (const auto& tool : listed["result"]["tools"]) {
     EXPECT_EQ(tool["execution"].dump(), R"({"taskSupport":"optional"})") << tool["name"];
   }
 }
