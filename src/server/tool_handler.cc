@@ -2,7 +2,6 @@
 
 #include <fmt/core.h>
 
-#include "platform/env.h"
 #include "server/handlers/handlers.h"
 #include "translation/languages.h"
 
@@ -31,19 +30,9 @@ Result<PreparedCall> ToolHandler::prepare(std::string_view name, const nlohmann:
 }
 
 Result<std::string> ToolHandler::run(const PreparedCall& call, Progress& progress) {
-  if (generator_source) {
-    auto generator = generator_source();
-    if (!generator) return std::unexpected(generator.error());
-    return run_prepared(call, **generator, progress);
-  }
-  auto context = obtain_context();
-  if (!context) return std::unexpected(context.error());
-  if (!memory_opened) {
-    memory_opened = true;
-    if (auto file = memory_file(&env_var)) memory = TranslationMemory::open(*file);
-  }
-  MemoryGenerator remembering(**context, memory.get(), engine_slot.identity);
-  return run_prepared(call, remembering, progress);
+  auto generator = generator_source ? generator_source() : backend.open_call();
+  if (!generator) return std::unexpected(generator.error());
+  return run_prepared(call, **generator, progress);
 }
 
 ToolResult ToolHandler::call(std::string_view name, const nlohmann::json& arguments) {
@@ -53,12 +42,6 @@ ToolResult ToolHandler::call(std::string_view name, const nlohmann::json& argume
   auto result = run(*prepared, progress);
   if (!result) return {true, result.error().message};
   return {false, std::move(*result)};
-}
-
-Result<std::unique_ptr<EngineContext>> ToolHandler::obtain_context() {
-  auto engine = ensure_engine(engine_slot);
-  if (!engine) return std::unexpected(engine.error());
-  return create_context(**engine);
 }
 
 Result<std::string> run_prepared(const PreparedCall& call, Generator& generator,

@@ -10,11 +10,9 @@
 #include <string_view>
 #include <variant>
 
-#include "engine/discovery.h"
-#include "engine/model.h"
 #include "platform/error.h"
 #include "translation/jobs.h"
-#include "translation/memory.h"
+#include "translation/local_backend.h"
 #include "translation/progress.h"
 #include "translation/request.h"
 
@@ -47,17 +45,10 @@ class ToolHandler {
   /// result with is_error set.
   ToolResult call(std::string_view name, const nlohmann::json& arguments);
 
-  /// The engine, loaded on the first call that needs it, then a fresh context for this
-  /// call. Tools call it only once all their own checks have passed.
-  Result<std::unique_ptr<EngineContext>> obtain_context();
-
-  EngineSlot engine_slot;
-  /// The translation memory in front of the engine: opened on the first run that reaches
-  /// the engine, then kept; null when it is off or cannot be used.
-  std::unique_ptr<TranslationMemory> memory;
-  bool memory_opened = false;
-  /// Makes the generator one call runs on. Empty: the engine's context (obtain_context).
-  /// Tests put a scripted generator here.
+  /// The engine and the translation memory, used only once a call's own checks have passed.
+  LocalBackend backend;
+  /// Makes the generator one call runs on. Empty: the backend's. Tests put a scripted
+  /// generator here.
   std::function<Result<std::unique_ptr<Generator>>()> generator_source;
 };
 

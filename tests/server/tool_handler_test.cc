@@ -65,7 +65,7 @@ TEST_F(ToolHandlerTest, TranslateTextChecksInOrder) {
     EXPECT_TRUE(result.is_error) << arguments.dump().substr(0, 60);
     EXPECT_EQ(result.text, message) << arguments.dump().substr(0, 60);
   }
-  EXPECT_EQ(handler_.engine_slot.engine, nullptr);
+  EXPECT_EQ(handler_.backend.engine_slot.engine, nullptr);
 
   // Exactly 12000 characters pass the length check and go on to the engine.
   std::string multibyte_12000 = multibyte_12001.substr(2);
@@ -98,7 +98,7 @@ TEST_F(ToolHandlerTest, TranslateFileChecksInOrder) {
     EXPECT_TRUE(result.is_error) << arguments.dump();
     EXPECT_EQ(result.text, message) << arguments.dump();
   }
-  EXPECT_EQ(handler_.engine_slot.engine, nullptr);
+  EXPECT_EQ(handler_.backend.engine_slot.engine, nullptr);
   EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 4);
 }
 
