@@ -42,6 +42,14 @@ sigset_t stop_signals() {
 }  // namespace
 #endif
 
+bool stderr_is_terminal() {
+#if !defined(_WIN32)
+  return ::isatty(STDERR_FILENO) == 1;
+#else
+  return false;
+#endif
+}
+
 void block_stop_signals() {
 #if !defined(_WIN32)
   sigset_t set = stop_signals();

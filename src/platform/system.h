@@ -17,6 +17,9 @@ void ignore_write_signals();
 /// server would grow with every translation.
 void return_large_blocks_to_system();
 
+/// Whether standard error is a terminal (a progress bar may redraw itself there).
+bool stderr_is_terminal();
+
 /// Blocks SIGINT and SIGTERM in the calling thread and in every thread it starts later, so
 /// that one thread can take them with wait_stop_signal instead of a handler interrupting
 /// whatever runs.

@@ -67,6 +67,13 @@ std::unexpected<Error> cancelled() {
 
 }  // namespace
 
+bool is_supported_extension(std::string_view extension) {
+  for (const auto& known : DOCUMENT_KINDS) {
+    if (known.extension == extension) return true;
+  }
+  return false;
+}
+
 std::string file_extension(const std::string& path) {
   std::size_t dot = extension_dot(path);
   return dot == std::string::npos ? std::string() : ascii_lower(path.substr(dot + 1));

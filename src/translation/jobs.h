@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "engine/generator.h"
 #include "platform/error.h"
@@ -44,6 +45,9 @@ Result<std::string> run_file_job(const FileJob& job, Generator& generator, Progr
 
 /// The translation alone, or "could not produce a reliable translation for that text".
 Result<std::string> run_text_job(const TextJob& job, Generator& generator, Progress& progress);
+
+/// Whether files with this (lower-cased) extension can be translated.
+bool is_supported_extension(std::string_view extension);
 
 /// The input path with "<target>." put before its last extension.
 std::string default_output_path(const std::string& path, const std::string& target);

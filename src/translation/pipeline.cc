@@ -1,5 +1,6 @@
 #include "translation/pipeline.h"
 
+#include <cstdint>
 #include <functional>
 #include <unordered_map>
 #include <utility>
@@ -58,8 +59,16 @@ class Reporter {
       std::function<void(std::size_t index, double fraction)> fraction) const {
     GenerationControl control = control_;
     if (progress_) {
-      control.on_tokens = [fraction = std::move(fraction)](std::size_t index, uint64_t done,
-                                                           uint64_t total) {
+      // The first report of a prompt counts what its reused prefix already holds: a baseline,
+      // not work done.
+      struct Seen {
+        std::size_t index = SIZE_MAX;
+        uint64_t done = 0;
+      };
+      control.on_tokens = [progress = progress_, fraction = std::move(fraction), seen = Seen{}](
+                              std::size_t index, uint64_t done, uint64_t total) mutable {
+        if (index == seen.index && done > seen.done) progress->tokens(done - seen.done);
+        seen = {index, done};
         if (total != 0) fraction(index, static_cast<double>(done) / static_cast<double>(total));
       };
     }

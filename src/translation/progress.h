@@ -4,6 +4,7 @@
 // client, a terminal, nobody).
 
 #include <cstddef>
+#include <cstdint>
 #include <stop_token>
 
 #include "engine/generator.h"
@@ -19,6 +20,10 @@ class Progress {
   /// the fraction of the one in the model. Not always increasing: a rejected answer is
   /// tried again from the start.
   virtual void update(double done, std::size_t total) = 0;
+
+  /// `count` more tokens went through the model (prompt tokens decoded, tokens generated;
+  /// reused prompt tokens do not count).
+  virtual void tokens(uint64_t count) { (void)count; }
 
   /// Between two prompts, when `generator` is idle: the caller may run short work of its
   /// own on it (the memory then holds another prompt, which the next one partly re-decodes).

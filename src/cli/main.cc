@@ -1,0 +1,54 @@
+// quorvel: the terminal face of the translator. Translates files, folders and texts with the
+// same jobs as the MCP server, on this machine's model.
+#include <CLI/CLI.hpp>
+#include <thread>
+
+#include "cli/translate_command.h"
+#include "platform/system.h"
+
+int main(int argc, char** argv) {
+  quorvel::ignore_write_signals();
+  quorvel::return_large_blocks_to_system();
+  // Before any thread starts, so that only the watcher below takes these signals.
+  quorvel::block_stop_signals();
+  std::stop_source stop;
+  // Ctrl-C stops the translation at once (nothing half-written stays); a second one ends the
+  // process.
+  std::thread([&stop] {
+    quorvel::wait_stop_signal();
+    stop.request_stop();
+    quorvel::die_of_signal(quorvel::wait_stop_signal());
+  }).detach();
+
+  CLI::App app{"Translates documents and texts on this machine, with no network."};
+  app.require_subcommand(1);
+
+  quorvel::TranslateOptions translate;
+  auto* files = app.add_subcommand("translate", "translate files and folders");
+  files->add_option("paths", translate.paths, "files (docx, srt, vtt, txt, md) and folders")
+      ->required();
+  files->add_option("--to", translate.to, "target language tag, such as fr or zh-TW")->required();
+  files->add_option("-o,--output", translate.output,
+                    "output file for one file; output folder for several");
+  files->add_flag("-r,--recursive", translate.recursive, "include sub-folders");
+  files->add_flag("-f,--force", translate.force, "translate even when the output is newer");
+
+  std::optional<std::string> text;
+  std::string text_to;
+  auto* texts = app.add_subcommand("text", "translate a text (standard input without TEXT)");
+  texts->add_option("text", text, "the text");
+  texts->add_option("--to", text_to, "target language tag")->required();
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e) == 0 ? 0 : quorvel::EXIT_USAGE;
+  }
+
+  quorvel::LocalBackend backend;
+  if (*files) {
+    return quorvel::run_translate(translate, backend, stop.get_token(), stdout, stderr,
+                                  quorvel::stderr_is_terminal());
+  }
+  return quorvel::run_text(text, text_to, backend, stop.get_token(), stdout, stderr);
+}
