@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <thread>
 
+#include "cli/doctor_command.h"
 #include "cli/translate_command.h"
 #include "platform/system.h"
 
@@ -39,12 +40,15 @@ int main(int argc, char** argv) {
   texts->add_option("text", text, "the text");
   texts->add_option("--to", text_to, "target language tag")->required();
 
+  auto* doctor = app.add_subcommand("doctor", "check the engine, the model and the machine");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     return app.exit(e) == 0 ? 0 : quorvel::EXIT_USAGE;
   }
 
+  if (*doctor) return quorvel::run_doctor(stdout);
   quorvel::LocalBackend backend;
   if (*files) {
     return quorvel::run_translate(translate, backend, stop.get_token(), stdout, stderr,

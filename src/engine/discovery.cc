@@ -19,8 +19,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* MODEL_FILE_NAME = "translategemma-4b-it-Q4_K_M.gguf";
-
 bool holds_engine(const fs::path& dir) {
   return library_file(dir, "llama").has_value();
 }
@@ -66,11 +64,16 @@ Result<fs::path> locate_engine_dir(const SearchRoots& roots) {
               "no translation engine found. Reinstalling Quorvel Translate fixes this.");
 }
 
+std::optional<fs::path> installed_model_path() {
+  auto data = user_data_dir();
+  if (!data) return std::nullopt;
+  return *data / "com.quorvel.translate" / "models" / MODEL_FILE_NAME;
+}
+
 Result<fs::path> locate_model_file(const SearchRoots& roots) {
   if (auto model = env_var("TRANSLATE_LLM_MODEL")) return fs::path(*model);
-  if (auto data = user_data_dir()) {
-    fs::path installed = *data / "com.quorvel.translate" / "models" / MODEL_FILE_NAME;
-    if (path_exists(installed)) return installed;
+  if (auto installed = installed_model_path(); installed && path_exists(*installed)) {
+    return *installed;
   }
   if (roots.dev_root) {
     fs::path dev_model = *roots.dev_root / MODEL_FILE_NAME;

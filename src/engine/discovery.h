@@ -35,6 +35,13 @@ SearchRoots search_roots(const std::optional<std::filesystem::path>& executable)
 /// <dev root>/vulkan, <dev root>/cpu: the first that holds the llama library.
 Result<std::filesystem::path> locate_engine_dir(const SearchRoots& roots);
 
+/// The default model's file name.
+inline constexpr const char* MODEL_FILE_NAME = "translategemma-4b-it-Q4_K_M.gguf";
+
+/// Where the default model belongs: the per-user data directory's
+/// "com.quorvel.translate/models/" + MODEL_FILE_NAME; nothing without such a directory.
+std::optional<std::filesystem::path> installed_model_path();
+
 /// `TRANSLATE_LLM_MODEL` as given; else the default model in the per-user data directory,
 /// else in the development root, whichever exists first.
 Result<std::filesystem::path> locate_model_file(const SearchRoots& roots);

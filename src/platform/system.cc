@@ -1,6 +1,7 @@
 #include "platform/system.h"
 
 #include <cstdlib>
+#include <fstream>
 #include <thread>
 
 #if !defined(_WIN32)
@@ -41,6 +42,29 @@ sigset_t stop_signals() {
 }
 }  // namespace
 #endif
+
+std::optional<uint64_t> available_memory() {
+  std::ifstream info("/proc/meminfo");
+  std::string key;
+  uint64_t kib = 0;
+  std::string unit;
+  while (info >> key >> kib >> unit) {
+    if (key == "MemAvailable:") return kib * 1024;
+  }
+  return std::nullopt;
+}
+
+std::vector<std::string> loaded_libraries() {
+  std::vector<std::string> paths;
+  std::ifstream maps("/proc/self/maps");
+  for (std::string line; std::getline(maps, line);) {
+    auto slash = line.find('/');
+    if (slash == std::string::npos || line.find(".so", slash) == std::string::npos) continue;
+    std::string path = line.substr(slash);
+    if (paths.empty() || paths.back() != path) paths.push_back(path);
+  }
+  return paths;
+}
 
 bool stderr_is_terminal() {
 #if !defined(_WIN32)

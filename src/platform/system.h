@@ -1,6 +1,11 @@
 #pragma once
 // Facts about the machine.
 
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
 namespace quorvel {
 
 /// The number of logical processors online, or 0 when the system cannot tell.
@@ -16,6 +21,12 @@ void ignore_write_signals();
 /// block freed so far and serves later ones from a heap that fragments, so a long-running
 /// server would grow with every translation.
 void return_large_blocks_to_system();
+
+/// The memory the system could give a new program now (MemAvailable), in bytes.
+std::optional<uint64_t> available_memory();
+
+/// The paths of the shared libraries mapped into this process.
+std::vector<std::string> loaded_libraries();
 
 /// Whether standard error is a terminal (a progress bar may redraw itself there).
 bool stderr_is_terminal();

@@ -108,3 +108,23 @@ test("a text comes from the argument or standard input; bad tags are usage error
   assert.equal(wrong.code, 2);
   assert.match(wrong.stderr, /^unknown language tag: EN\. Use one of: ar, /);
 });
+
+test("doctor names the engine and the model, or says how to get what is missing", async () => {
+  let result = await run(["doctor"], { env: { TRANSLATE_LLM_MODEL: TINY } });
+  assert.equal(result.code, 0, result.stdout);
+  assert.match(result.stdout, /^engine +\/.*resources\/engine \(CPU variant \S+; GPU: none \(CPU only\)\)$/m);
+  assert.match(result.stdout, /^model +.*tiny\.gguf \(0\.0 GiB, gemma3, GGUF v3, \d+ tensors\)$/m);
+  assert.match(result.stdout, /^memory +about .* needed while translating, .* available/m);
+  assert.match(result.stdout, /^threads +1 of \d+ processors/m);
+  assert.match(result.stdout, /^resume +translation memory off/m);
+
+  const dir = tempDir();
+  try {
+    result = await run(["doctor"], { env: { HOME: dir, TRANSLATE_MEMORY: "" } });
+    assert.equal(result.code, 1);
+    assert.match(result.stdout, new RegExp(`^model +not installed\\. Download translategemma-4b-it-Q4_K_M\\.gguf .* put it at ${dir}/\\.local/share/com\\.quorvel\\.translate/models/translategemma-4b-it-Q4_K_M\\.gguf`, "m"));
+    assert.match(result.stdout, new RegExp(`^resume +translation memory ${dir}/\\.cache/com\\.quorvel\\.translate/memory\\.sqlite3 \\(not made yet\\)$`, "m"));
+  } finally {
+    fs.rmSync(dir, { recursive: true, force: true });
+  }
+});
