@@ -5,7 +5,7 @@ set -euo pipefail
 PACKAGES=(
   g++ cmake ninja-build pkg-config git
   nlohmann-json3-dev libzip-dev libexpat1-dev libcld2-dev libicu-dev libfmt-dev
-  libsqlite3-dev libxxhash-dev libcli11-dev
+  libsqlite3-dev libxxhash-dev libcli11-dev libcurl4-openssl-dev libssl-dev
   libgtest-dev libgmock-dev
   python3 python3-numpy
   pandoc libreoffice-writer-nogui

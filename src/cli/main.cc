@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "cli/doctor_command.h"
+#include "cli/model_pull.h"
 #include "cli/translate_command.h"
 #include "platform/system.h"
 
@@ -42,6 +43,14 @@ int main(int argc, char** argv) {
 
   auto* doctor = app.add_subcommand("doctor", "check the engine, the model and the machine");
 
+  quorvel::PullOptions pull;
+  auto* model = app.add_subcommand("model", "get the translation model");
+  model->require_subcommand(1);
+  auto* model_pull = model->add_subcommand(
+      "pull", "download a GGUF model as the default model (without URL: where to get it)");
+  model_pull->add_option("url", pull.url, "the model's download address (http or https)");
+  model_pull->add_option("--sha256", pull.sha256, "the checksum the download must have");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -49,6 +58,10 @@ int main(int argc, char** argv) {
   }
 
   if (*doctor) return quorvel::run_doctor(stdout);
+  if (*model_pull) {
+    return quorvel::run_model_pull(pull, stop.get_token(), stdout, stderr,
+                                   quorvel::stderr_is_terminal());
+  }
   quorvel::LocalBackend backend;
   if (*files) {
     return quorvel::run_translate(translate, backend, stop.get_token(), stdout, stderr,
