@@ -76,8 +76,9 @@ std::optional<uint64_t> check_model(std::FILE* out, const SearchRoots& roots) {
   if (!model || !fs::is_regular_file(*model, error)) {
     auto place = installed_model_path();
     say(out, "model",
-        fmt::format("{}. Download {} (TranslateGemma 4B, about 2.5 GB) from a GGUF model hub and "
-                    "put it at {}, or name any GGUF file with TRANSLATE_LLM_MODEL.",
+        fmt::format("{}. Get {} (TranslateGemma 4B, about 2.5 GB) from a GGUF model hub with "
+                    "`quorvel model pull <address>`, or put it at {}, or name any GGUF file with "
+                    "TRANSLATE_LLM_MODEL.",
                     model ? fmt::format("{} does not exist", model->string())
                           : std::string("not installed"),
                     MODEL_FILE_NAME, place ? place->string() : std::string("<data folder>")));

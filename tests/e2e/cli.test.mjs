@@ -122,7 +122,7 @@ test("doctor names the engine and the model, or says how to get what is missing"
   try {
     result = await run(["doctor"], { env: { HOME: dir, TRANSLATE_MEMORY: "" } });
     assert.equal(result.code, 1);
-    assert.match(result.stdout, new RegExp(`^model +not installed\\. Download translategemma-4b-it-Q4_K_M\\.gguf .* put it at ${dir}/\\.local/share/com\\.quorvel\\.translate/models/translategemma-4b-it-Q4_K_M\\.gguf`, "m"));
+    assert.match(result.stdout, new RegExp(`^model +not installed\\. Get translategemma-4b-it-Q4_K_M\\.gguf .*quorvel model pull <address>.* put it at ${dir}/\\.local/share/com\\.quorvel\\.translate/models/translategemma-4b-it-Q4_K_M\\.gguf`, "m"));
     assert.match(result.stdout, new RegExp(`^resume +translation memory ${dir}/\\.cache/com\\.quorvel\\.translate/memory\\.sqlite3 \\(not made yet\\)$`, "m"));
   } finally {
     fs.rmSync(dir, { recursive: true, force: true });
