@@ -49,6 +49,7 @@ struct Transfer {
   bool shown = false;
 
   void draw(curl_off_t now_bytes, curl_off_t total_bytes) {
+    if (now_bytes == 0) return;
     const auto now = Clock::now();
     if (now - drawn < (terminal ? std::chrono::milliseconds(200) : std::chrono::seconds(10)))
       return;

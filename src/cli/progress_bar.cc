@@ -38,9 +38,10 @@ void ProgressBar::update(double done, std::size_t total) {
   done_ = std::max(done_, done);
   total_ = total;
   const auto now = Clock::now();
-  if (now - drawn_ < (terminal_ ? TERMINAL_GAP : LINE_GAP) && done_ < static_cast<double>(total_)) {
-    return;
-  }
+  const bool all_done = done_ >= static_cast<double>(total_);
+  // The last state is always shown, once.
+  if (all_done ? finished_ : now - drawn_ < (terminal_ ? TERMINAL_GAP : LINE_GAP)) return;
+  finished_ = all_done;
   drawn_ = now;
   if (!terminal_) {
     std::fprintf(out_, "%s: %s\n", label_.c_str(), status(now).c_str());

@@ -42,6 +42,7 @@ class ProgressBar final : public Progress {
   std::size_t total_ = 0;
   uint64_t tokens_ = 0;
   bool shown_ = false;
+  bool finished_ = false;
 };
 
 }  // namespace quorvel
