@@ -22,7 +22,7 @@ int main(int argc, char** argv) {
     quorvel::die_of_signal(quorvel::wait_stop_signal());
   }).detach();
 
-  CLI::App app{"Translates documents and texts on this machine, with no network."};
+  CLI::App app{"Translates documents and texts with the model on this machine."};
   app.require_subcommand(1);
 
   quorvel::TranslateOptions translate;
