@@ -58,4 +58,25 @@ class Generator {
       const OnResult& on_result, const GenerationControl& control = NO_CONTROL) = 0;
 };
 
+/// Passes every call on to another generator: the base of wrappers that own what they wrap.
+class ForwardingGenerator : public Generator {
+ public:
+  /// `target` may be a member of the derived class, not yet made: it is only used by calls.
+  explicit ForwardingGenerator(Generator& target) : target_(target) {}
+
+  Result<std::string> generate(std::string_view prompt, uint32_t max_new_tokens,
+                               const SamplingParams& params,
+                               const GenerationControl& control = NO_CONTROL) override {
+    return target_.generate(prompt, max_new_tokens, params, control);
+  }
+  Result<std::vector<std::string>> generate_many(
+      const std::vector<PromptRequest>& prompts, const SamplingParams& params,
+      const OnResult& on_result, const GenerationControl& control = NO_CONTROL) override {
+    return target_.generate_many(prompts, params, on_result, control);
+  }
+
+ private:
+  Generator& target_;
+};
+
 }  // namespace quorvel

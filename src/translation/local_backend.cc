@@ -7,22 +7,13 @@ namespace quorvel {
 namespace {
 
 // A call's context with the memory in front of it; both go when the call ends.
-class RememberingContext final : public Generator {
+class RememberingContext final : public ForwardingGenerator {
  public:
   RememberingContext(std::unique_ptr<EngineContext> context, TranslationMemory* memory,
                      std::string identity)
-      : context_(std::move(context)), remembering_(*context_, memory, std::move(identity)) {}
-
-  Result<std::string> generate(std::string_view prompt, uint32_t max_new_tokens,
-                               const SamplingParams& params,
-                               const GenerationControl& control = NO_CONTROL) override {
-    return remembering_.generate(prompt, max_new_tokens, params, control);
-  }
-  Result<std::vector<std::string>> generate_many(
-      const std::vector<PromptRequest>& prompts, const SamplingParams& params,
-      const OnResult& on_result, const GenerationControl& control = NO_CONTROL) override {
-    return remembering_.generate_many(prompts, params, on_result, control);
-  }
+      : ForwardingGenerator(remembering_),
+        context_(std::move(context)),
+        remembering_(*context_, memory, std::move(identity)) {}
 
  private:
   std::unique_ptr<EngineContext> context_;

@@ -2,11 +2,10 @@
 // a terminal, skipping up-to-date outputs, failures, Ctrl-C and resuming, texts from stdin.
 import test from "node:test";
 import assert from "node:assert/strict";
-import { spawn } from "node:child_process";
 import fs from "node:fs";
 import os from "node:os";
 import path from "node:path";
-import { ROOT } from "./helpers.mjs";
+import { ROOT, runProgram } from "./helpers.mjs";
 
 const CLI = process.env.QUORVEL_CLI ?? path.join(ROOT, "build", "quorvel");
 const CONSTANT = path.join(ROOT, ".cache", "models", "constant.gguf");
@@ -14,18 +13,10 @@ const TINY = path.join(ROOT, ".cache", "models", "tiny.gguf");
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
 function run(args, { env = {}, input = "", interruptAfter = null } = {}) {
-  return new Promise((resolve, reject) => {
-    const child = spawn(CLI, args, {
-      env: { PATH: process.env.PATH, HOME: process.env.HOME ?? "/tmp", AMBREL_THREADS: "1", TRANSLATE_MEMORY: "off", ...env },
-    });
-    let stdout = "";
-    let stderr = "";
-    child.stdout.on("data", (chunk) => (stdout += chunk));
-    child.stderr.on("data", (chunk) => (stderr += chunk));
-    child.on("error", reject);
-    child.on("close", (code) => resolve({ code, stdout, stderr }));
-    child.stdin.end(input);
-    if (interruptAfter) interruptAfter(child, () => stderr);
+  return runProgram(CLI, args, {
+    env: { HOME: process.env.HOME ?? "/tmp", AMBREL_THREADS: "1", TRANSLATE_MEMORY: "off", ...env },
+    input,
+    during: interruptAfter,
   });
 }
 

@@ -44,3 +44,19 @@ export function runRaw(input, env = {}) {
 export function resultText(result) {
   return result.content.map((item) => item.text).join("");
 }
+
+/// Runs a program to its end with `args`, standard input `input` and only PATH and `env` in
+/// its environment; gives its exit code and output. `during(child)` may act on it meanwhile.
+export function runProgram(program, args, { env = {}, input = "", during = null } = {}) {
+  return new Promise((resolve, reject) => {
+    const child = spawn(program, args, { env: { PATH: process.env.PATH, ...env } });
+    let stdout = "";
+    let stderr = "";
+    child.stdout.on("data", (chunk) => (stdout += chunk));
+    child.stderr.on("data", (chunk) => (stderr += chunk));
+    child.on("error", reject);
+    child.on("close", (code) => resolve({ code, stdout, stderr }));
+    child.stdin.end(input);
+    if (during) during(child);
+  });
+}

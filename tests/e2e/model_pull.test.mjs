@@ -3,28 +3,19 @@
 // not a model. Nothing but a complete, checked GGUF file ever takes the model's name.
 import test from "node:test";
 import assert from "node:assert/strict";
-import { spawn } from "node:child_process";
 import crypto from "node:crypto";
 import fs from "node:fs";
 import http from "node:http";
 import os from "node:os";
 import path from "node:path";
-import { ROOT } from "./helpers.mjs";
+import { ROOT, runProgram } from "./helpers.mjs";
 
 const CLI = process.env.QUORVEL_CLI ?? path.join(ROOT, "build", "quorvel");
 const MODEL = fs.readFileSync(path.join(ROOT, ".cache", "models", "tiny.gguf"));
 const SHA = crypto.createHash("sha256").update(MODEL).digest("hex");
 
 function pull(home, args) {
-  return new Promise((resolve, reject) => {
-    const child = spawn(CLI, ["model", "pull", ...args], { env: { PATH: process.env.PATH, HOME: home } });
-    let stdout = "";
-    let stderr = "";
-    child.stdout.on("data", (chunk) => (stdout += chunk));
-    child.stderr.on("data", (chunk) => (stderr += chunk));
-    child.on("error", reject);
-    child.on("close", (code) => resolve({ code, stdout, stderr }));
-  });
+  return runProgram(CLI, ["model", "pull", ...args], { env: { HOME: home } });
 }
 
 // Serves the tiny model under a few names that misbehave in different ways; records the

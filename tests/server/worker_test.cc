@@ -39,30 +39,12 @@ class Gate {
   bool open_ = false;
 };
 
-// Each call's generator is a view of one shared fake, which records every prompt.
-class Borrowed final : public Generator {
- public:
-  explicit Borrowed(FakeGenerator& fake) : fake_(fake) {}
-  Result<std::string> generate(std::string_view prompt, uint32_t budget,
-                               const SamplingParams& params,
-                               const GenerationControl& control = NO_CONTROL) override {
-    return fake_.generate(prompt, budget, params, control);
-  }
-  Result<std::vector<std::string>> generate_many(
-      const std::vector<PromptRequest>& prompts, const SamplingParams& params,
-      const OnResult& on_result, const GenerationControl& control = NO_CONTROL) override {
-    return fake_.generate_many(prompts, params, on_result, control);
-  }
-
- private:
-  FakeGenerator& fake_;
-};
-
 class WorkerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     live_.server().handler.generator_source = [this]() -> Result<std::unique_ptr<Generator>> {
-      return std::make_unique<Borrowed>(fake_);
+      // Each call's generator is a view of one shared fake, which records every prompt.
+      return std::make_unique<ForwardingGenerator>(fake_);
     };
   }
 
