@@ -212,8 +212,25 @@ int run_model_pull(const PullOptions& options, std::stop_token stop, std::FILE* 
   }
   std::error_code error;
   fs::create_directories(place->parent_path(), error);
-  // A fixed name beside the model, so that the next run finds what this one got.
+  // A fixed name beside the model, so that the next run finds what this one got; beside it the
+  // address it came from, so that a part of another file is never continued.
   const fs::path partial = place->string() + ".part";
+  const fs::path source = place->string() + ".part.url";
+  {
+    std::ifstream known(source);
+    std::string known_url;
+    if (!std::getline(known, known_url) || known_url != *options.url) fs::remove(partial, error);
+    std::ofstream(source) << *options.url << "\n";
+  }
+  // Whatever happens below, the address goes when the part does.
+  struct ForgetSource {
+    const fs::path& partial;
+    const fs::path& source;
+    ~ForgetSource() {
+      std::error_code ignored;
+      if (!fs::exists(partial, ignored)) fs::remove(source, ignored);
+    }
+  } forget{partial, source};
   Transfer transfer;
   transfer.stop = stop;
   transfer.err = err;

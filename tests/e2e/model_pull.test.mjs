@@ -102,7 +102,16 @@ test("model pull copes with servers without ranges and refuses bad downloads", a
     // Left over from an earlier attempt: a server that ignores ranges sends it all again.
     fs.mkdirSync(modelDir(home), { recursive: true });
     fs.writeFileSync(`${target}.part`, MODEL.subarray(0, 100));
+    fs.writeFileSync(`${target}.part.url`, `${base}/norange.gguf\n`);
     let result = await pull(home, [`${base}/norange.gguf`]);
+    assert.equal(result.code, 0, result.stderr);
+    assert.ok(fs.readFileSync(target).equals(MODEL));
+    fs.rmSync(target);
+
+    // A part of another address is not continued: the new file starts from its beginning.
+    fs.writeFileSync(`${target}.part`, Buffer.alloc(100, 1));
+    fs.writeFileSync(`${target}.part.url`, "http://127.0.0.1:1/other.gguf\n");
+    result = await pull(home, [`${base}/model.gguf`, "--sha256", SHA]);
     assert.equal(result.code, 0, result.stderr);
     assert.ok(fs.readFileSync(target).equals(MODEL));
     fs.rmSync(target);
