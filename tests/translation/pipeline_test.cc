@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <optional>
 #include <set>
 #include <string>
@@ -279,6 +281,75 @@ TEST(TranslateSegments, NoSegmentsNoWork) {
   FakeGenerator generator;
   EXPECT_TRUE(translate_segments(generator, {"de", std::nullopt}, {}).empty());
   EXPECT_EQ(generator.batch_calls(), 0u);
+}
+
+}  // namespace
+}  // namespace quorvel
+
+namespace quorvel {
+namespace {
+
+// Records what the pipeline reports and stops it on cue.
+class RecordingProgress final : public Progress {
+ public:
+  void update(double done, std::size_t total) override {
+    values.push_back(done);
+    totals.insert(total);
+  }
+  void at_boundary(Generator& generator) override {
+    ++boundaries;
+    if (on_boundary) on_boundary(generator);
+  }
+  std::stop_token stop_token() const override { return stop.get_token(); }
+
+  std::vector<double> values;
+  std::set<std::size_t> totals;
+  int boundaries = 0;
+  std::function<void(Generator&)> on_boundary;
+  std::stop_source stop;
+};
+
+TEST(PipelineProgress, CountsSettledSegmentsWithDuplicatesAndPassThroughs) {
+  FakeGenerator generator;
+  RecordingProgress progress;
+  auto segments = segments_of(
+      {"Hello there, friend.", "12:30", "Hello there, friend.", "Good night, everyone."});
+  auto translations = translate_segments(generator, {"fr", "en"}, segments, &progress);
+  ASSERT_EQ(translations.size(), 4u);
+  EXPECT_EQ(progress.totals, std::set<std::size_t>{4});
+  // The pass-through first, then the first text with its duplicate, then the last.
+  ASSERT_FALSE(progress.values.empty());
+  EXPECT_EQ(progress.values.back(), 4.0);
+  EXPECT_NE(std::find(progress.values.begin(), progress.values.end(), 3.0), progress.values.end());
+  EXPECT_EQ(progress.boundaries, 2);  // after each of the two prompts
+}
+
+TEST(PipelineProgress, AStopEndsTheRunBeforeTheNextPrompt) {
+  FakeGenerator generator;
+  RecordingProgress progress;
+  progress.on_boundary = [&](Generator&) { progress.stop.request_stop(); };
+  auto segments = segments_of({"First paragraph here.", "Second one follows.", "Third and last."});
+  translate_segments(generator, {"fr", "en"}, segments, &progress);
+  // The first answer came; then nothing more reached the model, not even one by one.
+  EXPECT_EQ(generator.texts(), std::vector<std::string>{"First paragraph here."});
+}
+
+TEST(PipelineProgress, ShortWorkAtABoundaryUsesTheSameGeneratorBetweenTwoPrompts) {
+  FakeGenerator generator;
+  RecordingProgress progress;
+  bool ran = false;
+  progress.on_boundary = [&](Generator& at_hand) {
+    if (ran) return;
+    ran = true;
+    EXPECT_EQ(translate_one(at_hand, {"de", "en"}, "Good evening, everyone."),
+              "[xx] Good evening, everyone.");
+  };
+  auto segments = segments_of({"First paragraph here.", "Second one follows."});
+  auto translations = translate_segments(generator, {"fr", "en"}, segments, &progress);
+  EXPECT_EQ(translations[1], "[xx] Second one follows.");
+  EXPECT_EQ(generator.texts(),
+            (std::vector<std::string>{"First paragraph here.", "Good evening, everyone.",
+                                      "Second one follows."}));
 }
 
 }  // namespace
