@@ -9,12 +9,13 @@ export const ROOT = path.resolve(path.dirname(fileURLToPath(import.meta.url)), "
 export const SERVER = process.env.QUORVEL_SERVER ?? path.join(ROOT, "build", "quorvel-translate");
 
 /// Connects the official MCP client to a fresh server process. `env` is added to the
-/// variables the server sees; stderr is collected in `stderr()`.
+/// variables the server sees (the translation memory is off unless `env` says otherwise, so
+/// that tests neither read nor fill the user's); stderr is collected in `stderr()`.
 export async function connect(env = {}) {
   const transport = new StdioClientTransport({
     command: SERVER,
     args: [],
-    env: { PATH: process.env.PATH ?? "/usr/bin:/bin", HOME: process.env.HOME ?? "/tmp", ...env },
+    env: { PATH: process.env.PATH ?? "/usr/bin:/bin", HOME: process.env.HOME ?? "/tmp", TRANSLATE_MEMORY: "off", ...env },
     stderr: "pipe",
   });
   let stderr = "";
