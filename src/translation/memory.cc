@@ -11,7 +11,9 @@
 #include <chrono>
 #include <cstring>
 #include <ctime>
+#include <string_view>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 namespace quorvel {
@@ -20,7 +22,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* FOLDER_NAME = "com.quorvel.translate";
 constexpr int BUSY_TIMEOUT_MS = 5000;
 
 constexpr const char* SCHEMA =
@@ -68,15 +69,19 @@ class Statement {
 };
 
 // The folder only its owner may enter, and the file only its owner may read, both before
-// SQLite first writes to them.
+// SQLite first writes to them. A folder the user chose is left as it is when it exists; our
+// own may have been made by a careless earlier run, so it is narrowed (as far as we may).
 std::error_code prepare_location(const fs::path& file) {
   std::error_code error;
   const fs::path folder = file.parent_path();
   if (!fs::exists(folder, error)) {
-    fs::create_directories(folder, error);
+    fs::create_directories(folder.parent_path(), error);
     if (error) return error;
-    fs::permissions(folder, fs::perms::owner_all, error);
-    if (error) return error;
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+      return {errno, std::generic_category()};
+    }
+  } else if (folder.filename() == MEMORY_FOLDER_NAME) {
+    ::chmod(folder.c_str(), 0700);
   }
   int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   if (fd < 0) return {errno, std::generic_category()};
@@ -120,6 +125,19 @@ fs::path move_aside(const fs::path& file) {
   return aside;
 }
 
+void say_off(std::FILE* log, const fs::path& file, std::string_view reason) {
+  say(log, fmt::format("[corvane] translation memory off: {}: {}\n", file.string(), reason));
+}
+
+// Moves the damaged file aside, says so, and opens a new one in its place.
+Opened replace_damaged(const fs::path& file, std::FILE* log) {
+  fs::path aside = move_aside(file);
+  say(log, fmt::format("[corvane] translation memory {} was damaged; moved it to {} and started "
+                       "a new one\n",
+                       file.string(), aside.string()));
+  return open_database(file);
+}
+
 uint64_t stored_total(sqlite3* db) {
   Statement total(db, "SELECT total(bytes) FROM answers");
   if (total.rc() != SQLITE_OK || sqlite3_step(total.get()) != SQLITE_ROW) return 0;
@@ -153,7 +171,7 @@ std::optional<fs::path> memory_file(
   } else {
     return std::nullopt;
   }
-  return base / FOLDER_NAME / MEMORY_FILE_NAME;
+  return base / MEMORY_FOLDER_NAME / MEMORY_FILE_NAME;
 }
 
 MemoryKey memory_key(std::string_view identity, std::string_view prompt, uint32_t max_new_tokens,
@@ -178,16 +196,9 @@ MemoryKey memory_key(std::string_view identity, std::string_view prompt, uint32_
 std::unique_ptr<TranslationMemory> TranslationMemory::open(const fs::path& file, std::FILE* log,
                                                            uint64_t max_bytes) {
   Opened opened = open_database(file);
-  if (damaged(opened.rc)) {
-    fs::path aside = move_aside(file);
-    say(log, fmt::format("[corvane] translation memory {} was damaged; moved it to {} and "
-                         "started a new one\n",
-                         file.string(), aside.string()));
-    opened = open_database(file);
-  }
+  if (damaged(opened.rc)) opened = replace_damaged(file, log);
   if (!opened.db) {
-    say(log,
-        fmt::format("[corvane] translation memory off: {}: {}\n", file.string(), opened.reason));
+    say_off(log, file, opened.reason);
     return nullptr;
   }
   return std::unique_ptr<TranslationMemory>(new TranslationMemory(opened.db, file, log, max_bytes));
@@ -202,15 +213,32 @@ TranslationMemory::~TranslationMemory() {
   sqlite3_close_v2(db_);
 }
 
-// Whether the step went well; any other outcome turns the memory off for good.
+// Whether the step went well. A file found damaged is replaced (once); any other outcome
+// turns the memory off for good. Either way the step is not retried.
 bool TranslationMemory::check(int rc, const char* what) {
   if (rc == SQLITE_OK || rc == SQLITE_ROW || rc == SQLITE_DONE) return true;
-  if (!off_) {
-    say(log_, fmt::format("[corvane] translation memory off: {}: {} failed: {}\n", file_.string(),
-                          what, sqlite3_errmsg(db_)));
+  if (off_) return false;
+  if (damaged(rc) && !started_afresh_) {
+    start_afresh();
+    return false;
   }
+  say_off(log_, file_, fmt::format("{} failed: {}", what, sqlite3_errmsg(db_)));
   off_ = true;
   return false;
+}
+
+// Statements still open on the old connection are finalized by their owners later; closing
+// with sqlite3_close_v2 waits for them.
+void TranslationMemory::start_afresh() {
+  started_afresh_ = true;
+  sqlite3_close_v2(std::exchange(db_, nullptr));
+  Opened opened = replace_damaged(file_, log_);
+  db_ = opened.db;
+  stored_bytes_ = 0;
+  if (!db_) {
+    say_off(log_, file_, opened.reason);
+    off_ = true;
+  }
 }
 
 std::optional<std::string> TranslationMemory::find(const MemoryKey& key) {
@@ -271,14 +299,16 @@ void TranslationMemory::evict() {
       dropped += static_cast<uint64_t>(sqlite3_column_int64(oldest.get(), 1));
     }
   }
+  // After a failure the transaction is left to the connection's close: the connection may
+  // have been replaced meanwhile, and the memory is off or new either way.
   if (!check(sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr), "evicting")) return;
   for (const auto& key : victims) {
     Statement drop(db_, "DELETE FROM answers WHERE key = ?1");
-    if (!check(drop.rc(), "evicting")) break;
+    if (!check(drop.rc(), "evicting")) return;
     drop.bind_key(1, key);
-    if (!check(sqlite3_step(drop.get()), "evicting")) break;
+    if (!check(sqlite3_step(drop.get()), "evicting")) return;
   }
-  check(sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr), "evicting");
+  if (!check(sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr), "evicting")) return;
   stored_bytes_ = stored_total(db_);
 }
 
@@ -292,7 +322,7 @@ Result<std::string> MemoryGenerator::generate(std::string_view prompt, uint32_t 
                                               const SamplingParams& params,
                                               const GenerationControl& control) {
   if (!memory_) return inner_.generate(prompt, max_new_tokens, params, control);
-  const MemoryKey key = memory_key(identity_, prompt, max_new_tokens, params);
+const MemoryKey key = memory_key(identity_, prompt, max_new_tokens, params);
   if (auto known = memory_->find(key)) return std::move(*known);
   auto answer = inner_.generate(prompt, max_new_tokens, params, control);
   if (answer) memory_->store(key, *answer);

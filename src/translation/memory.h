@@ -24,6 +24,8 @@ namespace quorvel {
 /// Stored answers beyond this many bytes make the least recently used ones go.
 inline constexpr uint64_t MEMORY_MAX_BYTES = 256ull << 20;
 inline constexpr const char* MEMORY_FILE_NAME = "memory.sqlite3";
+/// The folder the memory has by default, inside the user's cache folder.
+inline constexpr const char* MEMORY_FOLDER_NAME = "com.quorvel.translate";
 
 /// The memory's file from `TRANSLATE_MEMORY` ("off": none; another value: the folder to keep
 /// it in), else `$XDG_CACHE_HOME` (when absolute) or `$HOME/.cache`, each with
@@ -42,9 +44,10 @@ MemoryKey memory_key(std::string_view identity, std::string_view prompt, uint32_
 /// fails a translation. One thread at a time.
 class TranslationMemory {
  public:
-  /// Opens or creates the file (folder 0700, file 0600: it holds document text). A damaged
-  /// file is moved aside and a new one started. Nothing when it cannot be used (one line on
-  /// `log` says why).
+  /// Opens or creates the file (folder 0700, file 0600: it holds document text; an existing
+  /// file, and an existing folder named MEMORY_FOLDER_NAME, are narrowed to that). A damaged
+  /// file, found here or on first use, is moved aside and a new one started. Nothing when it
+  /// cannot be used (one line on `log` says why).
   static std::unique_ptr<TranslationMemory> open(const std::filesystem::path& file,
                                                  std::FILE* log = stderr,
                                                  uint64_t max_bytes = MEMORY_MAX_BYTES);
@@ -58,6 +61,7 @@ class TranslationMemory {
  private:
   TranslationMemory(sqlite3* db, std::filesystem::path file, std::FILE* log, uint64_t max_bytes);
   bool check(int rc, const char* what);
+  void start_afresh();
   void evict();
   int64_t stamp();
 
@@ -68,6 +72,7 @@ class TranslationMemory {
   uint64_t stored_bytes_ = 0;  // an estimate between evictions; other processes add too
   int64_t last_stamp_ = 0;
   bool off_ = false;
+  bool started_afresh_ = false;  // a damaged file is replaced once per process at most
 };
 
 /// Answers from the memory where it has them, from `inner` otherwise, and keeps every new

@@ -152,6 +152,25 @@ TEST_F(MemoryTest, TheFolderAndFileAreTheOwnersOnly) {
   EXPECT_EQ(file.st_mode & 0777, 0600u);
 }
 
+// Our own folder may have been made with looser bits by an earlier run and is narrowed; a
+// folder the user named is theirs and keeps its bits.
+TEST_F(MemoryTest, AnExistingFileAndOurOwnFolderAreNarrowed) {
+  for (const auto& [folder, expected] :
+       std::vector<std::pair<std::string, unsigned>>{{MEMORY_FOLDER_NAME, 0700}, {"mine", 0755}}) {
+    const std::string path = dir_.file(folder);
+    std::filesystem::create_directory(path);
+    ASSERT_EQ(::chmod(path.c_str(), 0755), 0);
+    testing::write_bytes(path + "/memory.sqlite3", "");
+    ASSERT_EQ(::chmod((path + "/memory.sqlite3").c_str(), 0644), 0);
+    ASSERT_TRUE(TranslationMemory::open(path + "/memory.sqlite3", log_.get()));
+    struct stat st;
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, expected) << folder;
+    ASSERT_EQ(::stat((path + "/memory.sqlite3").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << folder;
+  }
+}
+
 TEST_F(MemoryTest, ADamagedFileIsMovedAsideAndANewOneStarted) {
   std::filesystem::create_directories(dir_.file("cache"));
   testing::write_bytes(file_, std::string(8192, 'x'));
@@ -169,6 +188,33 @@ TEST_F(MemoryTest, ADamagedFileIsMovedAsideAndANewOneStarted) {
   EXPECT_TRUE(names[3].starts_with("memory.sqlite3.corrupt-")) << names[3];
   EXPECT_TRUE(testing::read_bytes(dir_.file("cache/" + names[3])) == std::string(8192, 'x'));
   EXPECT_NE(log_.text().find("was damaged; moved it to"), std::string::npos) << log_.text();
+}
+
+// Damage inside the file only shows when a page is read, after opening went well.
+TEST_F(MemoryTest, DamageFoundOnFirstUseAlsoStartsANewFile) {
+  std::vector<MemoryKey> keys;
+  {
+    auto memory = open();
+    for (int i = 0; i < 100; ++i) {
+      keys.push_back(memory_key("engine", std::to_string(i), 32, SAMPLED));
+      memory->store(keys.back(), std::string(1000, 'a'));
+    }
+  }  // the last connection folds its write-ahead log into the file
+  std::string bytes = testing::read_bytes(file_);
+  ASSERT_GT(bytes.size(), 8192u);
+  std::fill(bytes.begin() + 4096, bytes.end(), '\xee');  // every page but the header's
+  testing::write_bytes(file_, bytes);
+
+  auto memory = open();
+  ASSERT_TRUE(memory);
+  EXPECT_EQ(log_.text(), "");
+  EXPECT_FALSE(memory->find(keys[0]));
+  EXPECT_NE(log_.text().find("was damaged; moved it to " + file_ + ".corrupt-"), std::string::npos)
+      << log_.text();
+  memory->store(keys[1], "answer");
+  EXPECT_EQ(memory->find(keys[1]), "answer");
+  EXPECT_EQ(open()->find(keys[1]), "answer");  // the new file, not the old connection's
+  EXPECT_EQ(log_.text().find("memory off"), std::string::npos) << log_.text();
 }
 
 TEST_F(MemoryTest, AnUnusableLocationMeansGoingOnWithoutMemory) {
