@@ -155,6 +155,10 @@ std::string_view bytes_of(const T& value) {
   return {reinterpret_cast<const char*>(&value), sizeof value};
 }
 
+std::unexpected<Error> cancelled() {
+  return fail(ErrorKind::cancelled, "cancelled");
+}
+
 }  // namespace
 
 std::optional<fs::path> memory_file(
@@ -322,7 +326,8 @@ Result<std::string> MemoryGenerator::generate(std::string_view prompt, uint32_t 
                                               const SamplingParams& params,
                                               const GenerationControl& control) {
   if (!memory_) return inner_.generate(prompt, max_new_tokens, params, control);
-const MemoryKey key = memory_key(identity_, prompt, max_new_tokens, params);
+  if (control.stop.stop_requested()) return cancelled();
+  const MemoryKey key = memory_key(identity_, prompt, max_new_tokens, params);
   if (auto known = memory_->find(key)) return std::move(*known);
   auto answer = inner_.generate(prompt, max_new_tokens, params, control);
   if (answer) memory_->store(key, *answer);
@@ -340,6 +345,7 @@ Result<std::vector<std::string>> MemoryGenerator::generate_many(
   for (std::size_t i = 0; i < prompts.size(); ++i) {
     keys[i] = memory_key(identity_, prompts[i].prompt, prompts[i].max_new_tokens, params);
     if (auto known = memory_->find(keys[i])) {
+      if (control.stop.stop_requested()) return cancelled();
       results[i] = std::move(*known);
       if (on_result && !on_result(i, results[i])) return results;
     } else {

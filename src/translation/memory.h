@@ -87,7 +87,8 @@ class MemoryGenerator final : public Generator {
                                const GenerationControl& control = NO_CONTROL) override;
 
   /// Remembered answers reach `on_result` first, then the others as the inner generator
-  /// finishes them, each with its own index.
+  /// finishes them, each with its own index. A stop request ends the call as `cancelled`
+  /// even where every answer is remembered, as it would the model's.
   Result<std::vector<std::string>> generate_many(
       const std::vector<PromptRequest>& prompts, const SamplingParams& params,
       const OnResult& on_result, const GenerationControl& control = NO_CONTROL) override;

@@ -135,6 +135,85 @@ TEST_F(MemoryTest, AnAnswerIsKeptAsSoonAsItsPromptIsDone) {
             (std::vector<std::string>{"one", "two", "three", "three", "four", "five"}));
 }
 
+// Reports one token step per answered prompt, as the engine would, so that the index the
+// wrapper passes on for progress can be checked.
+class ReportingGenerator final : public ForwardingGenerator {
+ public:
+  explicit ReportingGenerator(Generator& inner) : ForwardingGenerator(inner) {}
+  Result<std::vector<std::string>> generate_many(const std::vector<PromptRequest>& prompts,
+                                                 const SamplingParams& params,
+                                                 const OnResult& on_result,
+                                                 const GenerationControl& control) override {
+    auto report = [&](std::size_t i, const std::string& text) {
+      if (control.on_tokens) control.on_tokens(i, 1, 1);
+      return on_result(i, text);
+    };
+    return ForwardingGenerator::generate_many(prompts, params, report, control);
+  }
+};
+
+TEST_F(MemoryTest, RememberedAnswersComeFirstAndEveryAnswerKeepsItsIndex) {
+  auto memory = open();
+  ReportingGenerator reporting(fake_);
+  MemoryGenerator remembering(reporting, memory.get(), "engine");
+  for (const char* text : {"one", "three"}) ASSERT_TRUE(remembering.generate(text, 32, SAMPLED));
+
+  std::vector<std::pair<std::size_t, std::string>> seen;
+  std::vector<std::size_t> progress;
+  GenerationControl control{{}, [&](std::size_t i, uint64_t, uint64_t) { progress.push_back(i); }};
+  auto results = remembering.generate_many(
+      prompts({"zero", "one", "two", "three", "four"}), SAMPLED,
+      [&](std::size_t i, const std::string& text) {
+        seen.emplace_back(i, text);
+        return true;
+      },
+      control);
+  ASSERT_TRUE(results);
+  EXPECT_EQ(*results, (std::vector<std::string>{"[xx] zero", "[xx] one", "[xx] two", "[xx] three",
+                                                "[xx] four"}));
+  EXPECT_EQ(seen, (std::vector<std::pair<std::size_t, std::string>>{{1, "[xx] one"},
+                                                                    {3, "[xx] three"},
+                                                                    {0, "[xx] zero"},
+                                                                    {2, "[xx] two"},
+                                                                    {4, "[xx] four"}}));
+  EXPECT_EQ(progress, (std::vector<std::size_t>{0, 2, 4}));  // remembered answers need none
+  EXPECT_EQ(fake_.texts(), (std::vector<std::string>{"one", "three", "zero", "two", "four"}));
+}
+
+TEST_F(MemoryTest, StoppingKeepsWhatWasFinishedAndNothingElse) {
+  auto memory = open();
+  MemoryGenerator remembering(fake_, memory.get(), "engine");
+  auto batch = prompts({"one", "two", "three", "four"});
+  std::stop_source stop;
+  fake_.before_prompt = [&](std::size_t n) {
+    if (n == 3) stop.request_stop();
+  };
+  auto go_on = [](std::size_t, const std::string&) { return true; };
+  auto stopped = remembering.generate_many(batch, SAMPLED, go_on, {stop.get_token(), {}});
+  ASSERT_FALSE(stopped);
+  EXPECT_EQ(stopped.error().kind, ErrorKind::cancelled);
+
+  // A stop request ends a call even when the memory could answer all of it.
+  auto remembered = prompts({"one", "two"});
+  std::size_t reported = 0;
+  auto count = [&](std::size_t, const std::string&) { return ++reported, true; };
+  auto again = remembering.generate_many(remembered, SAMPLED, count, {stop.get_token(), {}});
+  ASSERT_FALSE(again);
+  EXPECT_EQ(again.error().kind, ErrorKind::cancelled);
+  EXPECT_EQ(reported, 0u);
+
+  // The caller stopping through on_result: nothing after the first remembered answer runs.
+  auto first_only = [&](std::size_t, const std::string&) { return ++reported, false; };
+  EXPECT_TRUE(remembering.generate_many(batch, SAMPLED, first_only));
+  EXPECT_EQ(reported, 1u);
+  EXPECT_EQ(fake_.texts(), (std::vector<std::string>{"one", "two"}));
+
+  // Only the prompts answered before the stop were kept.
+  fake_.before_prompt = nullptr;
+  EXPECT_TRUE(remembering.generate_many(batch, SAMPLED, go_on));
+  EXPECT_EQ(fake_.texts(), (std::vector<std::string>{"one", "two", "three", "four"}));
+}
+
 TEST_F(MemoryTest, TwoOpenMemoriesOnOneFileShareTheirAnswers) {
   auto first = open();
   auto second = open();
