@@ -2,8 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
+#include <stop_token>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "engine/real_engine.h"
@@ -248,6 +253,44 @@ TEST_F(GenerationTest, GenerateManyStopsWhereTheCallerOrAnErrorSays) {
   EXPECT_TRUE(none->empty());
   EXPECT_EQ(calls, 1);
   EXPECT_EQ(ctx->counters.prompt_tokens_decoded, before.prompt_tokens_decoded);
+}
+
+// The way a cancelled tool call stops: another thread requests the stop while the prompt
+// decodes on the runtime's own worker threads. Under ThreadSanitizer this also checks the
+// hand-over of the stop token to the abort hook.
+TEST_F(GenerationTest, StopFromAnotherThreadEndsADecodeOnSeveralThreads) {
+  QUORVEL_LOAD_MODEL("tiny.gguf");
+  ContextSettings settings = test_settings();
+  settings.threads = 2;
+  auto ctx = new_context(settings);
+  const std::string prompt = chat_prompt(prompt_of_tokens(2000));
+
+  std::stop_source source;
+  std::promise<void> decoding;
+  std::future<void> decoding_started = decoding.get_future();
+  bool told = false;  // the generating thread's only
+  GenerationControl control;
+  control.stop = source.get_token();
+  control.on_tokens = [&](std::size_t, uint64_t, uint64_t) {
+    if (!std::exchange(told, true)) decoding.set_value();
+  };
+  std::jthread stopper([&] {
+    decoding_started.wait_for(std::chrono::seconds(60));
+    source.request_stop();
+  });
+  auto stopped = ctx->generate(prompt, 4, GREEDY, control);
+  stopper.join();
+  ASSERT_FALSE(stopped);
+  EXPECT_EQ(stopped.error().kind, ErrorKind::cancelled);
+  EXPECT_LT(ctx->counters.prompt_tokens_decoded, tokens_in(prompt));
+  EXPECT_TRUE(ctx->prompt_tokens().empty());
+
+  // The stop belonged to that call: the context answers the next one as a fresh one does.
+  const std::string next = chat_prompt("Good morning.");
+  auto expected = new_context(settings)->generate(next, 6, GREEDY);
+  auto again = ctx->generate(next, 6, GREEDY);
+  ASSERT_TRUE(expected && again);
+  EXPECT_EQ(*again, *expected);
 }
 
 TEST_F(GenerationTest, ConstantModelAnswersItsSentenceGreedyAndSampled) {
