@@ -10,7 +10,6 @@
 
 #include "cli/progress_bar.h"
 #include "translation/jobs.h"
-#include "translation/languages.h"
 
 namespace quorvel {
 
@@ -63,22 +62,6 @@ bool up_to_date(const PlannedFile& file) {
   return !error && output_time > input_time;
 }
 
-// A text shows no progress; it only stops when asked.
-class Quiet final : public Progress {
- public:
-  explicit Quiet(std::stop_token stop) : stop_(std::move(stop)) {}
-  void update(double, std::size_t) override {}
-  std::stop_token stop_token() const override { return stop_; }
-
- private:
-  std::stop_token stop_;
-};
-
-std::optional<std::string> check_target(const std::string& to) {
-  if (is_target_tag(to)) return std::nullopt;
-  return fmt::format("unknown language tag: {}. Use one of: {}", to, target_tag_list());
-}
-
 }  // namespace
 
 TranslationPlan plan_translation(const TranslateOptions& options) {
@@ -102,8 +85,8 @@ TranslationPlan plan_translation(const TranslateOptions& options) {
 
 int run_translate(const TranslateOptions& options, LocalBackend& backend, std::stop_token stop,
                   std::FILE* out, std::FILE* err, bool terminal) {
-  if (auto wrong = check_target(options.to)) {
-    std::fprintf(err, "%s\n", wrong->c_str());
+  if (auto known = check_target_tag(options.to); !known) {
+    std::fprintf(err, "%s\n", known.error().message.c_str());
     return EXIT_USAGE;
   }
   TranslationPlan plan = plan_translation(options);
@@ -157,8 +140,8 @@ int run_text(const std::optional<std::string>& text, const std::string& to, Loca
     std::fprintf(err, "%s\n", checked.error().message.c_str());
     return EXIT_USAGE;
   }
-  if (auto wrong = check_target(to)) {
-    std::fprintf(err, "%s\n", wrong->c_str());
+  if (auto known = check_target_tag(to); !known) {
+    std::fprintf(err, "%s\n", known.error().message.c_str());
     return EXIT_USAGE;
   }
   auto generator = backend.open_call();
@@ -166,7 +149,7 @@ int run_text(const std::optional<std::string>& text, const std::string& to, Loca
     std::fprintf(err, "%s\n", generator.error().message.c_str());
     return EXIT_FAILED;
   }
-  Quiet progress(stop);
+  SilentProgress progress(stop);
   auto result = run_text_job({input, {to, std::nullopt}}, **generator, progress);
   if (!result) {
     std::fprintf(err, "%s\n", result.error().message.c_str());

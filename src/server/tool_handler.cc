@@ -1,21 +1,9 @@
 #include "server/tool_handler.h"
 
-#include <fmt/core.h>
 
 #include "server/handlers/handlers.h"
-#include "translation/languages.h"
 
 namespace quorvel {
-
-namespace {
-
-// Nobody listens and nothing stops.
-class Unwatched final : public Progress {
- public:
-  void update(double, std::size_t) override {}
-};
-
-}  // namespace
 
 std::size_t PreparedCall::units() const {
   if (const auto* file = std::get_if<FileJob>(&job)) {
@@ -38,7 +26,7 @@ Result<std::string> ToolHandler::run(const PreparedCall& call, Progress& progres
 ToolResult ToolHandler::call(std::string_view name, const nlohmann::json& arguments) {
   auto prepared = prepare(name, arguments);
   if (!prepared) return {true, prepared.error().message};
-  Unwatched progress;
+  SilentProgress progress;
   auto result = run(*prepared, progress);
   if (!result) return {true, result.error().message};
   return {false, std::move(*result)};
@@ -58,10 +46,7 @@ Result<TranslationRequest> validate_target(const nlohmann::json& arguments) {
     return fail(ErrorKind::invalid_argument, "missing required argument: to");
   }
   const auto& tag = to->get_ref<const std::string&>();
-  if (!is_target_tag(tag)) {
-    return fail(ErrorKind::invalid_argument,
-                fmt::format("unknown language tag: {}. Use one of: {}", tag, target_tag_list()));
-  }
+  if (auto known = check_target_tag(tag); !known) return std::unexpected(known.error());
   return TranslationRequest{tag, std::nullopt};
 }
 

@@ -93,6 +93,12 @@ Result<void> check_input_file(const std::string& path) {
   return fail(ErrorKind::not_found, fmt::format("file not found: {}", path));
 }
 
+Result<void> check_target_tag(const std::string& tag) {
+  if (is_target_tag(tag)) return {};
+  return fail(ErrorKind::invalid_argument,
+              fmt::format("unknown language tag: {}. Use one of: {}", tag, target_tag_list()));
+}
+
 Result<void> check_text(const std::string& text) {
   if (trim(text).empty()) return fail(ErrorKind::invalid_argument, "text is empty");
   if (count_chars(text) > MAX_TEXT_CHARS) {

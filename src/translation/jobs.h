@@ -30,6 +30,9 @@ struct TextJob {
 /// "file not found: {}" unless `path` names an existing regular file (links followed).
 Result<void> check_input_file(const std::string& path);
 
+/// "unknown language tag: {}. Use one of: {}" unless `tag` is one of the target tags, exactly.
+Result<void> check_target_tag(const std::string& tag);
+
 /// The checks of a text before its target: not empty, at most 12000 characters.
 Result<void> check_text(const std::string& text);
 

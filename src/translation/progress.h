@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <stop_token>
+#include <utility>
 
 #include "engine/generator.h"
 
@@ -31,6 +32,17 @@ class Progress {
 
   /// Once requested, the translation ends as soon as it can and its result is void.
   virtual std::stop_token stop_token() const { return {}; }
+};
+
+/// Reports nowhere; stops when `stop` is requested (never, by default).
+class SilentProgress final : public Progress {
+ public:
+  explicit SilentProgress(std::stop_token stop = {}) : stop_(std::move(stop)) {}
+  void update(double, std::size_t) override {}
+  std::stop_token stop_token() const override { return stop_; }
+
+ private:
+  std::stop_token stop_;
 };
 
 }  // namespace quorvel
