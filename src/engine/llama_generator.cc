@@ -101,8 +101,8 @@ struct EngineContext::Sequence {
   int64_t extra = 0;
 
   std::optional<Job> job;
-  uint64_t admitted = 0;        // admission order: earlier prompts read first
-  int32_t decoded = 0;          // the job's prompt tokens in memory
+  uint64_t admitted = 0;            // admission order: earlier prompts read first
+  int32_t decoded = 0;              // the job's prompt tokens in memory
   std::optional<llama_token> next;  // sampled and still to be decoded, at `position`
   int32_t position = 0;
   int64_t produced = 0;
@@ -192,8 +192,7 @@ Result<std::string> EngineContext::generate(std::string_view prompt, uint32_t ma
 
 Result<std::string> EngineContext::run_one(std::string_view prompt, uint32_t max_new_tokens,
                                            const SamplingParams& params,
-                                           const GenerationControl& control,
-                                           std::size_t index) {
+                                           const GenerationControl& control, std::size_t index) {
   std::optional<std::string> answer;
   Run run{control, {}, [&](std::size_t, std::string text) {
             answer = std::move(text);
@@ -243,8 +242,7 @@ Result<std::vector<llama_token>> EngineContext::tokenize(std::string_view prompt
   return tokens;
 }
 
-Result<EngineContext::Job> EngineContext::prepare(std::string_view prompt,
-                                                  uint32_t max_new_tokens,
+Result<EngineContext::Job> EngineContext::prepare(std::string_view prompt, uint32_t max_new_tokens,
                                                   const SamplingParams& params,
                                                   const GenerationControl& control,
                                                   std::size_t index, Run& run) const {
@@ -313,9 +311,8 @@ Result<void> EngineContext::run(Run& run) {
 bool EngineContext::admit(Run& run) {
   bool started = false;
   while (!run.closed && !run.queue.empty()) {
-    bool alone = std::none_of(sequences_.begin(), sequences_.end(), [&](const Sequence& s) {
-      return s.busy() && s.job->run == &run;
-    });
+    bool alone = std::none_of(sequences_.begin(), sequences_.end(),
+                              [&](const Sequence& s) { return s.busy() && s.job->run == &run; });
     bool idle = std::any_of(sequences_.begin(), sequences_.end(),
                             [](const Sequence& s) { return !s.busy(); });
     if (!idle && !alone) break;
@@ -440,6 +437,7 @@ void EngineContext::evict_for(int64_t need) {
     owner.queue.push_front(latest->job->index);
     owner.waiting.reset();
     release(*latest);
+    ++counters.prompts_restarted;
   }
 }
 
@@ -484,8 +482,8 @@ Result<void> EngineContext::step(Run& run) {
     chunk = std::min(n_batch_ - batch_.n_tokens, s->job->size() - s->decoded);
     for (int32_t i = 0; i < chunk; ++i) {
       const int32_t position = s->decoded + i;
-      const int32_t row = add(s->job->tokens[static_cast<std::size_t>(position)], position,
-                              s->id, position + 1 == s->job->size());
+      const int32_t row = add(s->job->tokens[static_cast<std::size_t>(position)], position, s->id,
+                              position + 1 == s->job->size());
       if (position + 1 == s->job->size()) s->logits_at = row;
     }
   }
@@ -496,11 +494,11 @@ Result<void> EngineContext::step(Run& run) {
   ++counters.decodes;
   if (rc != 0) {
     if (run.stopped()) return std::unexpected(cancelled_error());
-    const bool on_prompt = std::any_of(reading.begin(), reading.end(),
-                                       [](const auto& r) { return r.second > 0; });
-    return std::unexpected(engine_error(on_prompt
-                                            ? fmt::format("llama_decode failed on prompt (rc {})", rc)
-                                            : fmt::format("llama_decode failed (rc {})", rc)));
+    const bool on_prompt =
+        std::any_of(reading.begin(), reading.end(), [](const auto& r) { return r.second > 0; });
+    return std::unexpected(
+        engine_error(on_prompt ? fmt::format("llama_decode failed on prompt (rc {})", rc)
+                               : fmt::format("llama_decode failed (rc {})", rc)));
   }
   for (auto& [s, chunk] : reading) {
     if (chunk == 0) continue;

@@ -26,6 +26,7 @@ struct GenerationCounters {
   uint64_t prompt_tokens_reused = 0;   // prompt tokens kept or copied from memory
   uint64_t tokens_generated = 0;       // sampled tokens added to an output (end marker excluded)
   uint64_t decodes = 0;                // llama_decode calls
+  uint64_t prompts_restarted = 0;      // prompts sent back to wait, to make room for a call
 };
 
 /// The stop token of the call running on a context, read by the runtime's abort hook while
