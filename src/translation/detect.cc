@@ -96,8 +96,7 @@ constexpr std::string_view NORDIC[] = {"da", "no", "sv"};
 constexpr std::string_view SOUTH_SLAVIC[] = {"hr", "sr"};
 constexpr std::string_view CZECHOSLOVAK[] = {"cs", "sk"};
 constexpr std::string_view ROMANCE[] = {"es", "pt", "ca", "it", "fr"};
-constexpr std::span<const std::string_view> CLOSE_RELATIVES[] = {NORDIC, SOUTH_SLAVIC, CZECHOSLOVAK,
-                                                                 ROMANCE};
+constexpr LanguageGroup CLOSE_RELATIVES[] = {NORDIC, SOUTH_SLAVIC, CZECHOSLOVAK, ROMANCE};
 
 // Languages written in Latin letters that word evidence can name when CLD2 cannot score a
 // text (it then answers English).
@@ -250,7 +249,7 @@ struct Guess {
 
 // CLD2's candidates on the allow-list, best first; a candidate's confidence is the share of
 // the text CLD2 gives it.
-std::vector<Guess> identify_statistically(std::string_view text) {
+std::vector<Guess> identify_statistically(std::string_view text, int flags) {
   CLD2::CLDHints hints{nullptr, nullptr, CLD2::UNKNOWN_ENCODING, CLD2::UNKNOWN_LANGUAGE};
   // CLD2 leaves these untouched when it rejects the text (a control character, say).
   CLD2::Language languages[3] = {CLD2::UNKNOWN_LANGUAGE, CLD2::UNKNOWN_LANGUAGE,
@@ -261,8 +260,8 @@ std::vector<Guess> identify_statistically(std::string_view text) {
   bool reliable = false;
   int valid_prefix_bytes = 0;
   CLD2::ExtDetectLanguageSummaryCheckUTF8(text.data(), static_cast<int>(text.size()), true, &hints,
-                                          CLD2::kCLDFlagBestEffort, languages, percents, scores,
-                                          nullptr, &text_bytes, &reliable, &valid_prefix_bytes);
+                                          flags, languages, percents, scores, nullptr, &text_bytes,
+                                          &reliable, &valid_prefix_bytes);
   std::vector<Guess> guesses;
   for (int i = 0; i < 3; ++i) {
     if (auto tag = allowed_tag(languages[i])) guesses.push_back({*tag, percents[i] / 100.0});
@@ -270,33 +269,54 @@ std::vector<Guess> identify_statistically(std::string_view text) {
   return guesses;
 }
 
+// Whether the text holds a few letters of a script that only `tag`'s language writes.
+bool has_own_script_of(std::string_view tag, const ScriptCensus& census) {
+  for (const auto& [script, count] : census.counts) {
+    if (count >= 2 && language_of_script(script, census.has_kana) == tag) return true;
+  }
+  return false;
+}
+
 // Candidates whose language is not written in the text's script go (English for the Latin
-// option names in a Russian message), and so do Cyrillic languages whose alphabet lacks the
-// text's letters.
-std::vector<Guess> plausible(std::vector<Guess> guesses, std::string_view text,
-                             UScriptCode script) {
+// option names in a Russian message), unless a script of their own shows in the text (a
+// Japanese usage line naming its options in Latin letters); so do Cyrillic languages whose
+// alphabet lacks the text's letters.
+std::vector<Guess> plausible(std::vector<Guess> guesses, std::string_view text, UScriptCode script,
+                             const ScriptCensus& census) {
   std::erase_if(guesses, [&](const Guess& g) {
-    return !writes_script(g.tag, script) ||
-           (script == USCRIPT_CYRILLIC && lacks_letters_of(g.tag, text));
+    if (script == USCRIPT_CYRILLIC && lacks_letters_of(g.tag, text)) return true;
+    return !writes_script(g.tag, script) && !has_own_script_of(g.tag, census);
   });
   return guesses;
+}
+
+// Whether CLD2's English is only its best-effort default: asked for a reliable answer, it
+// then has none. On short messages that is rarely so for English and often for the rest.
+bool english_by_default(std::string_view text) {
+  return identify_statistically(text, 0).empty();
 }
 
 // For Latin text: CLD2 answers English when it cannot score a text at all, and mixes up
 // close relatives; a clear majority of one language's everyday words overrides it.
 std::optional<std::string_view> second_opinion(std::string_view text,
                                                std::optional<std::string_view> statistical) {
-  if (!statistical || *statistical == "en") return language_by_words(text, LATIN_LANGUAGES);
-  for (auto group : CLOSE_RELATIVES) {
-    if (std::find(group.begin(), group.end(), *statistical) != group.end()) {
-      return language_by_words(text, group);
-    }
+  std::optional<std::string_view> opinion = statistical;
+  if (!statistical || *statistical == "en") {
+    VoteBar bar = statistical && !english_by_default(text) ? CLEAR_VOTE : LEANING_VOTE;
+    opinion = language_by_words(text, LATIN_LANGUAGES, CLOSE_RELATIVES, bar);
+    if (!opinion) return std::nullopt;
   }
-  return std::nullopt;
+  for (auto group : CLOSE_RELATIVES) {
+    if (std::find(group.begin(), group.end(), *opinion) == group.end()) continue;
+    return language_by_words(text, group).value_or(*opinion);
+  }
+  return opinion;
 }
 
-std::optional<std::string_view> identify(std::string_view text, UScriptCode script) {
-  auto guesses = plausible(identify_statistically(text), text, script);
+std::optional<std::string_view> identify(std::string_view text, UScriptCode script,
+                                         const ScriptCensus& census) {
+  auto guesses =
+      plausible(identify_statistically(text, CLD2::kCLDFlagBestEffort), text, script, census);
   std::optional<std::string_view> statistical;
   if (!guesses.empty() && guesses.front().confidence >= MINIMUM_CONFIDENCE) {
     statistical = guesses.front().tag;
@@ -319,7 +339,7 @@ std::optional<std::string> detect_source_language(std::string_view text) {
   if (!unspaced && count_words(t) < MINIMUM_WORDS) return std::nullopt;
 
   if (auto tag = language_of_script(*script, census.has_kana)) return std::string(*tag);
-  if (auto tag = identify(t, *script)) return std::string(*tag);
+  if (auto tag = identify(t, *script, census)) return std::string(*tag);
   return std::nullopt;
 }
 

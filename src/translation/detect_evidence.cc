@@ -54,27 +54,27 @@ constexpr WordList WORD_LISTS[] = {
     {"en",
      "the of and to is in for not with this that be are from by an or it cannot could file "
      "files failed invalid unable you your show use new has have was will on at as all no "
-     "error can't don't does which when",
+     "error can't don't does which when a",
      U""},
     {"es",
      "el los las del al y que de la en por para con una un no es se su sus está este esta "
      "como más puede pueden archivo archivos nuevo nueva mostrar usar ya si sin desde hay "
      "todos cuando pudo error también pero muy hasta entre sobre ni lo le les sí aquí debe tiene "
      "hacer cambiar guardar abrir cerrar buscar ver nombre contraseña usuario página carpeta "
-     "ventana opción opciones valor tamaño",
+     "ventana opción opciones valor tamaño a o",
      U"ñ¿¡"},
     {"pt",
      "o os as da do das dos de e que em no na nos nas um uma para com não por ao à é está ser "
      "seu sua ficheiro arquivo arquivos ficheiros erro novo nova mostrar usar sem já pode você "
      "foi também mas muito até entre sobre nem lhe sim aqui deve tem fazer alterar guardar gravar "
      "salvar abrir fechar procurar ver nome senha utilizador usuário página pasta janela opção "
-     "opções valor tamanho",
+     "opções valor tamanho a",
      U"ãõç"},
     {"it",
      "il lo la gli le di del della dei delle e che un una per con non è in da al alla sono "
      "questo questa impossibile nuovo nuova mostra usa su più come se l' un' dell' all' nell' "
      "anche ma molto fino tra sopra né sì qui deve ha fare cambia salva apri chiudi cerca vedi "
-     "nome utente pagina cartella finestra opzione opzioni valore dimensione",
+     "nome utente pagina cartella finestra opzione opzioni valore dimensione a",
      U"ìò"},
     {"fr",
      "le la les de des du un une et en est pour pas ne que qui dans sur au aux avec ce cette "
@@ -147,12 +147,16 @@ constexpr WordList WORD_LISTS[] = {
     {"hr",
      "i je se na u za s da ne nije su koji što datoteka datoteke greška pogreška novi nova "
      "prikaži koristi može ili kao iz biti li tko gdje prije poslije vrijeme mjesto riječ "
-     "spremi odaberi mapa izbornik gumb gumbi postavke sučelje poslužitelj direktorij tisuća",
+     "spremi odaberi mapa izbornik gumb gumbi postavke sučelje poslužitelj direktorij tisuća dio "
+     "cijeli bijeli lijevo uvijek primjer račun zadano točka nedjelja izmjene promjene vjerojatno "
+     "razumjeti vidjeti",
      U"čćđšž"},
     {"sr",
      "i je se na u za s da ne nije su koji šta ko datoteka datoteke greška novi nova prikaži "
      "koristi može ili kao iz biti li vreme mesto reč pre posle uspešno neuspešno sačuvaj "
-     "izaberi fascikla dugme meni podešavanja hiljada direktorijum",
+     "izaberi fascikla dugme meni podešavanja hiljada direktorijum deo ceo beli levo uvek primer "
+     "nalog podrazumevano tačka fajl fajla fajlove nedelja otpremi izmene promene verovatno "
+     "razumeti videti",
      U"čćđšž"},
     {"ru",
      "и в не на с что это как для по из от или за файл ошибка удалось нет быть может можно "
@@ -192,7 +196,7 @@ constexpr WordList WORD_LISTS[] = {
      "el els la les de del dels i que en per amb no és un una es al als fitxer fitxers error "
      "nou nova mostra utilitza pot ha han aquest aquesta cap més o l' d' s' n' també però molt "
      "fins entre sobre ni ho sí aquí té fer canviar desa obre tanca cerca veure nom contrasenya "
-     "usuari pàgina carpeta finestra opció opcions valor mida",
+     "usuari pàgina carpeta finestra opció opcions valor mida a",
      U"ŀ"},
 };
 
@@ -247,6 +251,56 @@ const WordList* word_list_of(std::string_view tag) {
   return nullptr;
 }
 
+// Word endings that mark a language's nouns, participles and adverbs (Spanish -ción,
+// Portuguese -ção, Danish -hed against Norwegian -het, Croatian -irati, -jeti against
+// Serbian -isati, -eti).
+struct EndingList {
+  std::string_view tag;
+  std::string_view endings;  // separated by spaces
+};
+
+constexpr EndingList WORD_ENDINGS[] = {
+    {"en", "tion tions ing ed ly ness ment able"},
+    {"es", "ción ciones dad dades ado ada ados adas ido ida idos idas ando iendo mente"},
+    {"pt", "ção ções dade dades ado ada ados adas ido ida idos idas ão ões ando endo mente"},
+    {"ca", "ció cions tat tats at ada ats ades"},
+    {"it", "zione zioni tà ato ata ati ate ando endo mente"},
+    {"fr", "tion tions té tés ée ées és ment eur eurs"},
+    {"da", "hed heder ede else"},
+    {"no", "het heter else"},
+    {"sv", "het heter else ning ningar"},
+    {"hr", "irati iran irana irani irano jeti ješno ješna"},
+    {"sr", "isati isan isana isani isano ovan ovana ovani ovano eti ešno ešna"},
+};
+
+// The byte length of the longest of `tag`'s endings that ends `word` and is shorter than it.
+std::size_t listed_ending(std::string_view tag, std::string_view word) {
+  std::size_t longest = 0;
+  for (const auto& list : WORD_ENDINGS) {
+    if (list.tag != tag) continue;
+    std::size_t pos = 0;
+    while (pos < list.endings.size()) {
+      std::size_t end = list.endings.find(' ', pos);
+      if (end == std::string_view::npos) end = list.endings.size();
+      std::string_view ending = list.endings.substr(pos, end - pos);
+      if (ending.size() < word.size() && word.ends_with(ending)) {
+        longest = std::max(longest, ending.size());
+      }
+      pos = end + 1;
+    }
+  }
+  return longest;
+}
+
+bool are_kin(std::span<const LanguageGroup> kin, std::string_view a, std::string_view b) {
+  for (const auto& group : kin) {
+    bool has_a = std::find(group.begin(), group.end(), a) != group.end();
+    bool has_b = std::find(group.begin(), group.end(), b) != group.end();
+    if (has_a && has_b) return true;
+  }
+  return false;
+}
+
 // Adds one point for a feature, split among the candidates that share it.
 void share_point(std::vector<double>& scores, const std::vector<bool>& has, double point) {
   auto holders = std::count(has.begin(), has.end(), true);
@@ -297,7 +351,8 @@ std::string_view cyrillic_language_by_letters(std::string_view text) {
 }
 
 std::optional<std::string_view> language_by_words(std::string_view text,
-                                                  std::span<const std::string_view> among) {
+                                                  std::span<const std::string_view> among,
+                                                  std::span<const LanguageGroup> kin, VoteBar bar) {
   std::vector<const WordList*> lists;
   for (auto tag : among) {
     if (const WordList* list = word_list_of(tag)) lists.push_back(list);
@@ -309,6 +364,16 @@ std::optional<std::string_view> language_by_words(std::string_view text,
   for (const auto& word : words_of(text)) {
     for (std::size_t i = 0; i < lists.size(); ++i) has[i] = lists_word(*lists[i], word);
     share_point(scores, has, 1.0);
+    // The ending says less than the word, but reaches the words no list holds.
+    std::size_t longest = 0;
+    for (std::size_t i = 0; i < lists.size(); ++i) {
+      longest = std::max(longest, listed_ending(lists[i]->tag, word));
+    }
+    if (longest == 0) continue;
+    for (std::size_t i = 0; i < lists.size(); ++i) {
+      has[i] = listed_ending(lists[i]->tag, word) == longest;
+    }
+    share_point(scores, has, 0.5);
   }
   // A letter few alphabets have is weaker evidence than a word: names and borrowed words
   // carry them too.
@@ -327,9 +392,11 @@ std::optional<std::string_view> language_by_words(std::string_view text,
   }
   double runner_up = 0;
   for (std::size_t i = 0; i < scores.size(); ++i) {
-    if (i != best) runner_up = std::max(runner_up, scores[i]);
+    if (i != best && !are_kin(kin, lists[i]->tag, lists[best]->tag)) {
+      runner_up = std::max(runner_up, scores[i]);
+    }
   }
-  if (scores[best] < 1.0 || scores[best] - runner_up < 0.5) return std::nullopt;
+  if (scores[best] < bar.minimum || scores[best] - runner_up < bar.margin) return std::nullopt;
   return lists[best]->tag;
 }
 
