@@ -42,8 +42,9 @@ const Alphabet* alphabet_of(std::string_view tag) {
 
 // Everyday words of each language written in Latin letters: articles, prepositions,
 // conjunctions, negation and the words software messages use most ("file", "error", "show",
-// "new"). Words that elide before a vowel keep their apostrophe (l', d', n'). Languages
-// sharing a word share its weight, so only what sets a language apart decides.
+// "new"). Words that elide before a vowel keep their apostrophe (l', d', n'); a final * takes
+// every word that starts so (the inflected forms of a stem). Languages sharing a word share
+// its weight, so only what sets a language apart decides.
 struct WordList {
   std::string_view tag;
   std::string_view words;       // separated by spaces, lower case
@@ -97,14 +98,16 @@ constexpr WordList WORD_LISTS[] = {
      "bruk velg innstillinger hva etter fra mappe ble noen deg meg seg hjelp søk ut opp verdi "
      "farge åpne lagre slett navn kan ikke være skal hvis eller men også denne dette disse bruker "
      "brukeren mapper filer legg åpn lukk innstilling passord vindu side størrelse skriv støttet "
-     "ugyldig",
+     "ugyldig igjen mellom melding språk bruke søke kjøpe ta uke hvit nå endringer endre kontroll "
+     "protokoll modell ressurs",
      U"øæå"},
     {"da",
      "og i er ikke en et af til på for med som det den kan kunne fil filen fejl ny nyt vis "
      "brug vælg indstillinger hvad efter fra mappe blev nogle dig mig sig hjælp søg ud op "
      "værdi farve åbne gem slet navn være skal hvis eller men også denne dette disse bruger "
      "brugeren mapper filer tilføj gemme åbn luk indstilling adgangskode vindue side størrelse "
-     "udskriv understøttet ugyldig",
+     "udskriv understøttet ugyldig igen mellem besked sprog bruge søge købe tage uge hvid nu "
+     "ændringer ændre kontrol protokol model ressource",
      U"øæå"},
     {"sv",
      "och i är inte en ett av till på för med som det den kan kunde fil filen fel ny nytt "
@@ -149,14 +152,18 @@ constexpr WordList WORD_LISTS[] = {
      "prikaži koristi može ili kao iz biti li tko gdje prije poslije vrijeme mjesto riječ "
      "spremi odaberi mapa izbornik gumb gumbi postavke sučelje poslužitelj direktorij tisuća dio "
      "cijeli bijeli lijevo uvijek primjer račun zadano točka nedjelja izmjene promjene vjerojatno "
-     "razumjeti vidjeti",
+     "razumjeti vidjeti spremanje spremiti spremljen* vrijednost* uvjet* promjen* prijenos* "
+     "izvješ* obavijest* djelomi* sljedeć* svjetl* pojedinost* razlučivost* zaslon* tipkovnic* "
+     "pisač* ispis* preglednik* zaporka tjed* mjesec*",
      U"čćđšž"},
     {"sr",
      "i je se na u za s da ne nije su koji šta ko datoteka datoteke greška novi nova prikaži "
      "koristi može ili kao iz biti li vreme mesto reč pre posle uspešno neuspešno sačuvaj "
      "izaberi fascikla dugme meni podešavanja hiljada direktorijum deo ceo beli levo uvek primer "
      "nalog podrazumevano tačka fajl fajla fajlove nedelja otpremi izmene promene verovatno "
-     "razumeti videti",
+     "razumeti videti čuvanje sačuvati sačuvan* vrednost* uslov* promen* prenos* izveštaj* "
+     "obaveštenj* delimi* sledeć* osvetlj* detalj* rezolucij* ekran* tastatur* štampa* pregledač* "
+     "interfejs* nedelj* mesec*",
      U"čćđšž"},
     {"ru",
      "и в не на с что это как для по из от или за файл ошибка удалось нет быть может можно "
@@ -238,7 +245,9 @@ bool lists_word(const WordList& list, std::string_view word) {
   while (pos < list.words.size()) {
     std::size_t end = list.words.find(' ', pos);
     if (end == std::string_view::npos) end = list.words.size();
-    if (list.words.substr(pos, end - pos) == word) return true;
+    std::string_view entry = list.words.substr(pos, end - pos);
+    if (entry == word) return true;
+    if (entry.ends_with('*') && word.starts_with(entry.substr(0, entry.size() - 1))) return true;
     pos = end + 1;
   }
   return false;
@@ -266,9 +275,9 @@ constexpr EndingList WORD_ENDINGS[] = {
     {"ca", "ció cions tat tats at ada ats ades"},
     {"it", "zione zioni tà ato ata ati ate ando endo mente"},
     {"fr", "tion tions té tés ée ées és ment eur eurs"},
-    {"da", "hed heder ede else"},
-    {"no", "het heter else"},
-    {"sv", "het heter else ning ningar"},
+    {"da", "hed heder ede else tion tionen tioner erne"},
+    {"no", "het heter else sjon sjonen sjoner ene"},
+    {"sv", "het heter else ning ningar tion tionen tioner erna arna"},
     {"hr", "irati iran irana irani irano jeti ješno ješna"},
     {"sr", "isati isan isana isani isano ovan ovana ovani ovano eti ešno ešna"},
 };
