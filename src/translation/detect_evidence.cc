@@ -40,9 +40,9 @@ const Alphabet* alphabet_of(std::string_view tag) {
   return nullptr;
 }
 
-// Everyday words of each language written in Latin letters: articles, prepositions,
-// conjunctions, negation and the words software messages use most ("file", "error", "show",
-// "new"). Words that elide before a vowel keep their apostrophe (l', d', n'); a final * takes
+// Everyday words of the languages statistics confuse or cannot score on short texts:
+// articles, prepositions, conjunctions, negation and the words software messages use most
+// ("file", "error", "show", "new"). Words that elide before a vowel keep their apostrophe (l', d', n'); a final * takes
 // every word that starts so (the inflected forms of a stem). Languages sharing a word share
 // its weight, so only what sets a language apart decides.
 struct WordList {

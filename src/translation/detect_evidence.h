@@ -1,6 +1,6 @@
 #pragma once
 // Evidence for source-language detection that statistics miss on short texts: which letters a
-// Cyrillic alphabet has, and the everyday words of languages written in Latin letters.
+// Cyrillic alphabet has, and the everyday words, word endings and letters of each language.
 
 #include <optional>
 #include <span>
@@ -14,7 +14,8 @@ namespace quorvel {
 bool lacks_letters_of(std::string_view tag, std::string_view text);
 
 /// The Cyrillic language (ru, uk, bg, sr) the text's letters point to, for when statistics
-/// name none: letters only one of them writes decide, Russian when none does.
+/// name none: letters only one of them writes decide, then everyday words among the
+/// alphabets that fit, and Russian when neither does.
 std::string_view cyrillic_language_by_letters(std::string_view text);
 
 /// Languages close enough to share most of their everyday words.
