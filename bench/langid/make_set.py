@@ -44,7 +44,8 @@ PACKAGES = [
     "gnome-control-center-data", "gnome-desktop3-data", "gnome-menus", "gnome-panel-data",
     "gnome-terminal-data", "grep", "libc-l10n", "libglib2.0-data", "libgnomekbd-common",
     "libgtk-3-common", "libgtk2.0-common", "libpam-modules", "metacity-common",
-    "nautilus-data", "pidgin-data", "sed", "tar", "util-linux-locales", "wget", "xfce4-panel", "yelp",
+    "nautilus-data", "pidgin-data", "sed", "tar", "util-linux-locales", "wget",
+    "xfce4-panel", "yelp",
 ]
 
 # Detector tag -> catalogue locales. Norwegian is Bokmål (nb); Serbian catalogues are Cyrillic.
