@@ -42,9 +42,9 @@ const Alphabet* alphabet_of(std::string_view tag) {
 
 // Everyday words of the languages statistics confuse or cannot score on short texts:
 // articles, prepositions, conjunctions, negation and the words software messages use most
-// ("file", "error", "show", "new"). Words that elide before a vowel keep their apostrophe (l', d', n'); a final * takes
-// every word that starts so (the inflected forms of a stem). Languages sharing a word share
-// its weight, so only what sets a language apart decides.
+// ("file", "error", "show", "new"). Words that elide before a vowel keep their apostrophe
+// (l', d', n'); a final * takes every word that starts so (the inflected forms of a stem).
+// Languages sharing a word share its weight, so only what sets a language apart decides.
 struct WordList {
   std::string_view tag;
   std::string_view words;       // separated by spaces, lower case
