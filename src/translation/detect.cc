@@ -79,6 +79,7 @@ constexpr double MINIMUM_CONFIDENCE = 0.15;
 // Detection only needs a sample; a bound keeps a giant paragraph from costing unbounded time
 // and keeps lengths within CLD2's int.
 constexpr std::size_t MAX_DETECTION_BYTES = std::size_t{1} << 20;
+constexpr std::size_t EVIDENCE_SAMPLE_BYTES = 4096;
 
 // CLD2 spells these languages its own way. It also tells apart close relatives that are
 // not on the allow-list (Bosnian, Malay, Afrikaans, Xhosa, Luxembourgish, ...) and then
@@ -315,15 +316,18 @@ std::optional<std::string_view> second_opinion(std::string_view text,
 
 std::optional<std::string_view> identify(std::string_view text, UScriptCode script,
                                          const ScriptCensus& census) {
+  // Letters and words only make up for what statistics miss on short texts; on a long one
+  // its beginning is evidence enough.
+  std::string_view sample = cut_at_char_boundary(text, EVIDENCE_SAMPLE_BYTES);
   auto guesses =
-      plausible(identify_statistically(text, CLD2::kCLDFlagBestEffort), text, script, census);
+      plausible(identify_statistically(text, CLD2::kCLDFlagBestEffort), sample, script, census);
   std::optional<std::string_view> statistical;
   if (!guesses.empty() && guesses.front().confidence >= MINIMUM_CONFIDENCE) {
     statistical = guesses.front().tag;
   }
-  if (script == USCRIPT_CYRILLIC && !statistical) return cyrillic_language_by_letters(text);
+  if (script == USCRIPT_CYRILLIC && !statistical) return cyrillic_language_by_letters(sample);
   if (script == USCRIPT_LATIN) {
-    if (auto words = second_opinion(text, statistical)) return words;
+    if (auto words = second_opinion(sample, statistical)) return words;
   }
   return statistical;
 }
