@@ -14,6 +14,7 @@
 #include "support/temp_dir.h"
 #include "translation/doc/docx.h"
 #include "translation/doc/zip_fixtures.h"
+#include "translation/inline_tags.h"
 
 namespace quorvel {
 namespace {
@@ -29,9 +30,16 @@ int run(const std::string& command) {
   return std::system((command + " >&2").c_str());
 }
 
+// Upper-cases the words and keeps the inline tags, as a model that keeps them would.
 std::string translate(std::string_view text) {
   std::string out = "XX ";
-  for (char c : text) out += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+  for (const auto& piece : parse_inline_tags(text)) {
+    if (piece.kind != InlineKind::text) {
+      out += piece.text;
+      continue;
+    }
+    for (char c : piece.text) out += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+  }
   return out;
 }
 
