@@ -136,4 +136,35 @@ std::string restore_inline_tags(std::string_view answer, const std::vector<TagMa
   return out;
 }
 
+std::size_t TagBuilder::open(std::string_view open, std::string_view close) {
+  tagged_.markup.push_back({std::string(open), std::string(close)});
+  std::size_t id = tagged_.markup.size();
+  tagged_.text += open_tag(id);
+  ++tags_written_;
+  return id;
+}
+
+void TagBuilder::close(std::size_t id) {
+  tagged_.text += close_tag(id);
+  ++tags_written_;
+}
+
+void TagBuilder::placeholder(std::string_view markup) {
+  tagged_.markup.push_back({std::string(markup), {}});
+  tagged_.text += placeholder_tag(tagged_.markup.size());
+  ++tags_written_;
+}
+
+TaggedText TagBuilder::finish(std::string_view plain) && {
+  std::size_t found = 0;
+  for (const auto& piece : parse_inline_tags(tagged_.text)) {
+    if (piece.kind != InlineKind::text) ++found;
+  }
+  if (tagged_.markup.empty() || found != tags_written_ ||
+      tagged_.markup.size() > MAX_INLINE_TAG_ID) {
+    return {std::string(plain), {}};
+  }
+  return std::move(tagged_);
+}
+
 }  // namespace quorvel

@@ -57,4 +57,28 @@ struct TagMarkup {
 /// source's tags (a tag without markup stays as it is).
 std::string restore_inline_tags(std::string_view answer, const std::vector<TagMarkup>& markup);
 
+/// A text with inline tags made from markup found in it, and what each tag stands for.
+struct TaggedText {
+  std::string text;
+  std::vector<TagMarkup> markup;  // tag n is markup[n - 1]
+};
+
+/// Builds a TaggedText piece by piece, numbering tags in the order they are opened.
+class TagBuilder {
+ public:
+  void text(std::string_view text) { tagged_.text += text; }
+  /// Opens a pair standing for `open` and `close`; returns its number for close().
+  std::size_t open(std::string_view open, std::string_view close);
+  void close(std::size_t id);
+  void placeholder(std::string_view markup);
+
+  /// The tagged text; `plain` untagged instead when no tag was made or the text itself held
+  /// something that reads as a tag, so document text is never taken for one.
+  TaggedText finish(std::string_view plain) &&;
+
+ private:
+  TaggedText tagged_;
+  std::size_t tags_written_ = 0;
+};
+
 }  // namespace quorvel
