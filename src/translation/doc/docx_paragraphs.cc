@@ -9,6 +9,10 @@
 namespace quorvel {
 namespace {
 
+// Beyond this many runs, links and fields a paragraph goes plain: no real paragraph has as many
+// formatting changes, and the tagging work stays bounded.
+constexpr std::size_t MAX_TAGGED_ITEMS = 1000;
+
 // Run children that hold nothing a reader sees besides the run's text.
 bool is_plain_run_child(std::string_view name) {
   return name == "w:rPr" || name == "w:lastRenderedPageBreak" || name == "w:softHyphen" ||
@@ -347,7 +351,10 @@ class ParagraphScanner : public XmlHandler {
       if (common && *common != formatting) needs_tags = true;
       common = formatting;
     }
-    if (needs_tags && tag_paragraph(items, first, last, paragraph)) return true;
+    if (needs_tags && last - first < MAX_TAGGED_ITEMS &&
+        tag_paragraph(items, first, last, paragraph)) {
+      return true;
+    }
 
     paragraph = DocxParagraph{};
     for (std::size_t i = first; i <= last; ++i) {
