@@ -150,13 +150,17 @@ Result<SubtitleDocument> split_subtitles(std::string_view text) {
     cue.header = join_lines(block.lines, 0, block.timing + 1);
     cue.line_count = block.count - block.timing - 1;
     std::string text = join_lines(block.lines, block.timing + 1, block.count);
-    cue.dialogue = is_dialogue(text);
+    // A dialogue may sit inside markup around the whole cue (<i>- Hi\n- Bye</i>).
+    SubtitleText whole = split_subtitle_markup(text);
+    cue.dialogue = is_dialogue(whole.source);
     if (cue.dialogue) {
       std::size_t line_pos = 0;
-      while (auto line = next_line(text, line_pos)) {
+      while (auto line = next_line(whole.source, line_pos)) {
         std::size_t dash = dash_length(*line);
         add_text(document, cue, line->substr(0, dash), line->substr(dash));
       }
+      cue.texts.front().prefix.insert(0, whole.prefix);
+      cue.texts.back().suffix += whole.suffix;
     } else {
       add_text(document, cue, {}, text);
     }
