@@ -94,7 +94,11 @@ class ParagraphScanner : public XmlHandler {
     const std::size_t level = stack_.size();
     if (name == "w:t") {
       in_text_ = false;
-      elements_[open_element_].end = tag;
+      // Nested text elements (hostile, but well-formed XML) each close their own.
+      if (!open_elements_.empty()) {
+        elements_[open_elements_.back()].end = tag;
+        open_elements_.pop_back();
+      }
     }
     if (name == "w:p") {
       finish(modelled_ && level == paragraph_level_);
@@ -143,7 +147,7 @@ class ParagraphScanner : public XmlHandler {
     ++slot_count_;
     if (!self_closing) {
       in_text_ = true;
-      open_element_ = elements_.size() - 1;
+      open_elements_.push_back(elements_.size() - 1);
     }
     if (!modelled_) return;
     if (run_child(level)) {
@@ -262,6 +266,7 @@ class ParagraphScanner : public XmlHandler {
     }
     text_.clear();
     elements_.clear();
+    open_elements_.clear();  // a paragraph ended inside a text element: it is never closed
     breaks_.clear();
     items_.clear();
     run_.reset();
@@ -491,7 +496,7 @@ class ParagraphScanner : public XmlHandler {
   std::vector<TextElement> elements_;
   std::vector<ByteSpan> breaks_;
   bool in_text_ = false;
-  std::size_t open_element_ = 0;
+  std::vector<std::size_t> open_elements_;  // text elements started and not yet ended
 
   // The model, while the paragraph can still be modelled.
   bool modelled_ = false;

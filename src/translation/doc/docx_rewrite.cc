@@ -109,6 +109,7 @@ class ParagraphWriter {
   // breaks and tabs replaced by those of the translation.
   void plain(std::string_view translation) {
     const auto& elements = paragraph_.text_elements;
+    if (!closed(elements.front())) return;  // nowhere to put the text: the paragraph stays
     for (std::size_t i = 0; i < elements.size(); ++i) {
       const auto& element = elements[i];
       std::string_view start = bytes(element.start);
@@ -119,6 +120,7 @@ class ParagraphWriter {
         edits_.push_back({element.start, std::move(out)});
         continue;
       }
+      if (!closed(element)) continue;
       std::string out;
       append_run_text(out, replacement_start_tag(start), i == 0 ? translation : "",
                       bytes(element.end));
@@ -189,6 +191,12 @@ class ParagraphWriter {
 
   const DocxTag& tag(std::size_t id) const { return paragraph_.tags[id - 1]; }
 
+  // A paragraph can end inside a text element in hostile (well-formed) XML; such an element
+  // has no end tag in the paragraph and is left alone.
+  static bool closed(const TextElement& element) {
+    return element.self_closing || element.end.end > element.start.end;
+  }
+
   std::size_t innermost(const std::vector<std::size_t>& open, DocxTagKind kind) const {
     for (auto it = open.rbegin(); it != open.rend(); ++it) {
       if (tag(*it).kind == kind) return *it;
@@ -250,6 +258,8 @@ Result<std::string> rewrite_part(std::string_view xml, const std::vector<TextSlo
   out.reserve(xml.size() + xml.size() / 4);
   std::size_t copied = 0;
   for (const auto& edit : edits) {
+    // A text element nested in a replaced one (hostile input) goes with it.
+    if (edit.span.begin < copied) continue;
     out.append(xml.substr(copied, edit.span.begin - copied));
     out += edit.bytes;
     copied = edit.span.end;
