@@ -326,12 +326,12 @@ class ParagraphScanner : public XmlHandler {
     std::size_t last = 0;
     for (std::size_t i = 0; i < items.size(); ++i) {
       auto& item = items[i];
+      // Field characters left outside a folded field (a whole field in one run) are kept
+      // whole like any other object.
+      const bool object = item.run.other || item.run.field_code;
       if (item.kind == ItemKind::run && !item.run.has_text()) {
-        if (item.run.other)
-          item.kind = ItemKind::object;
-        else
-          item.kind = ItemKind::marker;
-      } else if (item.kind == ItemKind::run && item.run.other) {
+        item.kind = object ? ItemKind::object : ItemKind::marker;
+      } else if (item.kind == ItemKind::run && object) {
         return false;  // text and an object in one run
       }
       if (item.kind == ItemKind::link) {
