@@ -1,6 +1,7 @@
 #include "translation/doc/subtitle_markup.h"
 
 #include <cctype>
+#include <unordered_map>
 #include <vector>
 
 namespace quorvel {
@@ -48,6 +49,7 @@ std::string_view markup_at(std::string_view s, std::size_t at) {
 std::vector<Token> tokenize(std::string_view s) {
   std::vector<Token> tokens;
   std::vector<std::size_t> open;  // unmatched opening tags
+  std::unordered_map<std::string_view, std::vector<std::size_t>> by_name;
   std::size_t text_start = 0;
   for (std::size_t i = 0; i < s.size(); ++i) {
     if (s[i] != '<' && s[i] != '{') continue;
@@ -62,16 +64,25 @@ std::vector<Token> tokenize(std::string_view s) {
       token.kind = markup[1] == '/' ? TokenKind::close : TokenKind::open;
     }
     if (token.kind == TokenKind::close) {
-      // Closes the nearest opening of its name; openings it skips stay unmatched.
-      for (std::size_t k = open.size(); k-- > 0;) {
-        if (tokens[open[k]].name != token.name) continue;
-        token.partner = open[k];
-        tokens[open[k]].partner = tokens.size();
-        open.resize(k);
-        break;
+      // Closes the nearest opening of its name; openings it skips stay unmatched. Each name
+      // has its own stack of positions in `open`, so no search is needed.
+      auto named = by_name.find(token.name);
+      if (named != by_name.end() && !named->second.empty()) {
+        std::size_t at = named->second.back();
+        while (open.size() > at + 1) {
+          by_name[tokens[open.back()].name].pop_back();
+          open.pop_back();
+        }
+        token.partner = open[at];
+        tokens[open[at]].partner = tokens.size();
+        named->second.pop_back();
+        open.pop_back();
       }
     }
-    if (token.kind == TokenKind::open) open.push_back(tokens.size());
+    if (token.kind == TokenKind::open) {
+      by_name[token.name].push_back(open.size());
+      open.push_back(tokens.size());
+    }
     tokens.push_back(token);
     i += markup.size() - 1;
     text_start = i + 1;
@@ -115,7 +126,6 @@ SubtitleText split_subtitle_markup(std::string_view text) {
   for (;;) {
     const Token* lead = first < last ? &tokens[first] : nullptr;
     if (lead && lead->kind == TokenKind::open && lead->partner == last - 1 && last - first >= 2) {
-      out.suffix.insert(0, tokens[last - 1].bytes);
       --last;
     } else if (!lead || is_pair(*lead) || lead->kind == TokenKind::text ||
                lead->kind == TokenKind::close ||
@@ -125,6 +135,7 @@ SubtitleText split_subtitle_markup(std::string_view text) {
     out.prefix += lead->bytes;
     ++first;
   }
+  for (std::size_t i = last; i < tokens.size(); ++i) out.suffix += tokens[i].bytes;
   std::size_t begin = out.prefix.size();
   out.source = text.substr(begin, text.size() - begin - out.suffix.size());
   out.tagged = tag_tokens(tokens, first, last, out.source);
