@@ -348,13 +348,20 @@ class ParagraphScanner : public XmlHandler {
 
     bool needs_tags = false;
     std::optional<std::string_view> common;
-    for (std::size_t i = first; i <= last; ++i) {
-      const auto& item = items[i];
-      if (item.kind == ItemKind::link || item.kind == ItemKind::object) needs_tags = true;
-      if (item.kind != ItemKind::run) continue;
-      auto formatting = bytes(item.run.formatting);
+    auto compare = [&](const Run& run) {
+      if (!run.has_text()) return;
+      auto formatting = bytes(run.formatting);
       if (common && *common != formatting) needs_tags = true;
       common = formatting;
+    };
+    for (std::size_t i = first; i <= last; ++i) {
+      const auto& item = items[i];
+      if (item.kind == ItemKind::object) needs_tags = true;
+      if (item.kind == ItemKind::run) compare(item.run);
+      if (item.kind != ItemKind::link) continue;
+      // A link around the whole paragraph is no tag: its text stays inside it as it is.
+      if (first != last) needs_tags = true;
+      for (const auto& run : item.runs) compare(run);
     }
     if (needs_tags && last - first < MAX_TAGGED_ITEMS &&
         tag_paragraph(items, first, last, paragraph)) {

@@ -109,6 +109,9 @@ TEST(DocxInline, UniformOrUnmodelledParagraphsStayPlain) {
   const std::pair<std::string, std::string> cases[] = {
       // One formatting throughout, a field only at the end: plain text as before.
       {"<w:p>" + run(BOLD, "Page ") + PAGE_FIELD + "</w:p>", "Page "},
+      // A hyperlink around the whole paragraph: the text stays inside it, untagged.
+      {"<w:p>" + LINK + run(LINK_STYLE, "Home ") + run(LINK_STYLE, "page") + "</w:hyperlink></w:p>",
+       "Home page"},
       // Document text that reads as a tag is never taken for one.
       {"<w:p>" + run("", "Type &lt;g1&gt; here ") + run(BOLD, "now") + "</w:p>",
        "Type <g1> here now"},
