@@ -52,10 +52,10 @@ TEST(Markdown, StructureStaysOutOfTheSegments) {
        {"Name", "Value", "<x1/>", "The \\| pipe"},
        "| NAME | VALUE |\n|:-----|------:|\n| `a|b` | THE \\| PIPE |\n"},
       {"emphasis and link text tagged; targets, images and code protected",
-       "Use **vcpkg** from [the site](https://github.com/Microsoft/vcpkg/ \"t\"), run `make`, "
+       "Use **vcpkg** from [the site](https://example.org/vcpkg/ \"t\"), run `make`, "
        "see ![logo](l.png) or <https://x.org>.\n",
        {"Use <g1>vcpkg</g1> from <g2>the site</g2>, run <x3/>, see <x4/> or <x5/>."},
-       "USE **VCPKG** FROM [THE SITE](https://github.com/Microsoft/vcpkg/ \"t\"), RUN `make`, "
+       "USE **VCPKG** FROM [THE SITE](https://example.org/vcpkg/ \"t\"), RUN `make`, "
        "SEE ![logo](l.png) OR <https://x.org>.\n"},
       {"markup wrapping a whole block is no tag",
        "**A bold paragraph.**\n# [Home](https://x.org)\n",
