@@ -10,11 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "fakes/fake_generator.h"
 #include "platform/text.h"
 #include "support/temp_dir.h"
 #include "translation/doc/docx.h"
 #include "translation/doc/zip_fixtures.h"
 #include "translation/inline_tags.h"
+#include "translation/pipeline.h"
 
 namespace quorvel {
 namespace {
@@ -78,7 +80,15 @@ class OfficeDocuments : public ::testing::Test {
       ASSERT_TRUE(write_docx(*document, translations, translated_path(name))) << name;
       samples_->push_back({name, std::move(*document), std::move(translations)});
     }
+    // The python-docx sample once more through the pipeline, with a model that loses every
+    // tag: the retry fails too and the words are placed without their formatting.
+    const Sample& sample = samples_->back();
+    FakeGenerator loser(FakeGenerator::tags_lost("xx"));
+    auto lost = translate_segments(loser, {"fr", "en"}, sample.document.segments);
+    ASSERT_TRUE(write_docx(sample.document, lost, lost_path()));
   }
+
+  static std::string lost_path() { return dir_->file("python-docx-sample.lost.docx"); }
 
   static void TearDownTestSuite() {
     delete samples_;
@@ -163,7 +173,12 @@ TEST_F(OfficeDocuments, TranslatedCopyKeepsThePackage) {
 TEST_F(OfficeDocuments, LibreOfficeReadsTheTranslatedCopies) {
   std::string command = "/usr/bin/python3 " + office_script() + " text " + dir_->file("text");
   for (const auto& sample : *samples_) command += " " + translated_path(sample.name);
+  command += " " + lost_path();
   ASSERT_EQ(run(command), 0) << "LibreOffice could not read a translated copy";
+  EXPECT_NE(testing::read_bytes(dir_->file("text/python-docx-sample.lost.txt"))
+                .find("[xx] This guide explains how to build and install the tools on a Unix-like "
+                      "system. Read the online manual first."),
+            std::string::npos);
 
   for (const auto& sample : *samples_) {
     SCOPED_TRACE(sample.name);
@@ -252,6 +267,23 @@ TEST_F(OfficeDocuments, SpansKeepTheirFormattingLinksAndFieldsAndKeptParagraphsT
   EXPECT_LT(footer.find("XX PAGE"), begin);
   EXPECT_LT(begin, footer.find(" PAGE </w:instrText>"));
   EXPECT_GT(footer.find("CONFIDENTIAL"), end);
+}
+
+TEST_F(OfficeDocuments, LostTagsCostTheSpansAndLinksButNeverTheWordsOrFields) {
+  const std::string body = entry(lost_path(), "word/document.xml");
+  // The words in one run of the paragraph's main formatting, no link left around them.
+  EXPECT_EQ(formatting_of(body,
+                          "[xx] This guide explains how to build and install the tools on "
+                          "a Unix-like system. Read the online manual first."),
+            "");
+  EXPECT_EQ(body.find("<w:hyperlink"), std::string::npos);
+  // The page field survives, after the words it stood between.
+  const std::string footer = paragraph_holding(entry(lost_path(), "word/footer1.xml"), "PAGE");
+  std::size_t words = footer.find("[xx] Page  \u2014 Confidential");
+  ASSERT_NE(words, std::string::npos);
+  EXPECT_LT(words, footer.find("w:fldCharType=\"begin\""));
+  EXPECT_NE(footer.find(" PAGE </w:instrText>"), std::string::npos);
+  EXPECT_NE(footer.find("w:fldCharType=\"end\""), std::string::npos);
 }
 
 }  // namespace
