@@ -1,7 +1,10 @@
 #pragma once
-// Generation on a llama context: prompts run one after another on sequence 0, and each keeps
-// the part of the context's memory that matches its leading tokens, so the instruction text
-// that consecutive translation prompts share is decoded once per tool call.
+// Generation on a llama context. The context has one or more sequences; the prompts of a
+// call are decoded together, up to one per sequence (continuous batching: each decode carries
+// the next token of every sequence that is generating plus prompt chunks of those still
+// reading their prompt, and a finished sequence takes the next prompt). A prompt starts from
+// the longest run of leading tokens any sequence holds in memory, copied when it is another
+// sequence's, so the instruction text that translation prompts share is decoded once.
 
 #include <cstdint>
 #include <memory>
@@ -20,8 +23,10 @@ class Engine;
 /// What a context has done so far; benchmarks and tests read it to see prefix reuse work.
 struct GenerationCounters {
   uint64_t prompt_tokens_decoded = 0;  // prompt tokens run through the model
-  uint64_t prompt_tokens_reused = 0;   // prompt tokens kept from the previous prompt
+  uint64_t prompt_tokens_reused = 0;   // prompt tokens kept or copied from memory
   uint64_t tokens_generated = 0;       // sampled tokens added to an output (end marker excluded)
+  uint64_t decodes = 0;                // llama_decode calls
+  uint64_t prompts_restarted = 0;      // prompts sent back to wait, to make room for a call
 };
 
 /// The stop token of the call running on a context, read by the runtime's abort hook while
@@ -33,13 +38,15 @@ struct AbortWatch {
   }
 };
 
-/// One llama context for one tool call. Borrows the Engine, which must outlive it; owns the
-/// context and frees it when dropped. One thread at a time may call it.
+/// One llama context. Borrows the Engine, which must outlive it; owns the context and frees
+/// it when dropped. One thread at a time may call it; a call may be made from inside an
+/// `on_result` of a running generate_many (the running prompts then wait for it).
 class EngineContext final : public Generator {
  public:
-  /// `watch` is the abort hook's data given to the context's parameters, if any.
+  /// `watch` is the abort hook's data given to the context's parameters, if any. `sequences`
+  /// is the context's n_seq_max: how many prompts are decoded together.
   EngineContext(const Engine& engine, llama_context* ctx, int32_t n_batch,
-                std::unique_ptr<AbortWatch> watch = nullptr);
+                std::unique_ptr<AbortWatch> watch = nullptr, int32_t sequences = 1);
   EngineContext(const EngineContext&) = delete;
   EngineContext& operator=(const EngineContext&) = delete;
   ~EngineContext() override;
@@ -48,15 +55,24 @@ class EngineContext final : public Generator {
                                const SamplingParams& params,
                                const GenerationControl& control = NO_CONTROL) override;
 
+  /// Results reach `on_result` as each prompt finishes, not necessarily in list order. An
+  /// error of one prompt (refused or its output invalid) lets the prompts already running
+  /// finish and starts no other.
   Result<std::vector<std::string>> generate_many(
       const std::vector<PromptRequest>& prompts, const SamplingParams& params,
       const OnResult& on_result, const GenerationControl& control = NO_CONTROL) override;
 
+  /// Empties the memory (zeroing it only when something is there), so that the next call
+  /// starts as on a fresh context.
+  void reset();
+
   /// Positions available to one sequence (prompt, output and a margin of 8).
   uint32_t context_length() const;
+  /// How many prompts are decoded together at most.
+  int32_t sequences() const;
   llama_context* context() const { return ctx_; }
   /// The tokens of the last prompt placed in sequence 0 (not the generated ones after them).
-  const std::vector<llama_token>& prompt_tokens() const { return prompt_tokens_; }
+  const std::vector<llama_token>& prompt_tokens() const;
 
   GenerationCounters counters;
   /// Benchmarks turn this off to measure what prefix reuse saves; every prompt is then
@@ -64,33 +80,37 @@ class EngineContext final : public Generator {
   bool reuse_prefix = true;
 
  private:
-  // What one pass reports to and checks with its caller.
-  struct Pass {
-    const GenerationControl& control;
-    std::size_t index;
-    uint64_t total = 0;  // prompt tokens plus budget
-    void report(uint64_t done) const {
-      if (control.on_tokens) control.on_tokens(index, done, total);
-    }
-  };
+  struct Job;
+  struct Sequence;
+  struct Run;
 
-  Result<std::string> run_pass(std::string_view prompt, uint32_t max_new_tokens,
-                               const SamplingParams& params, const GenerationControl& control,
-                               std::size_t index);
+  Result<std::string> run_one(std::string_view prompt, uint32_t max_new_tokens,
+                              const SamplingParams& params, const GenerationControl& control,
+                              std::size_t index);
+  Result<Job> prepare(std::string_view prompt, uint32_t max_new_tokens,
+                      const SamplingParams& params, const GenerationControl& control,
+                      std::size_t index, Run& run) const;
   Result<std::vector<llama_token>> tokenize(std::string_view prompt) const;
-  int32_t keep_common_prefix(const std::vector<llama_token>& tokens);
-  Result<void> decode_prompt(int32_t from, const Pass& pass);
-  Result<std::string> sample_output(llama_sampler* chain, int64_t budget, const Pass& pass);
-  void clear_memory();
+  Result<void> run(Run& run);
+  bool admit(Run& run);
+  bool place(Job& job, bool may_evict);
+  void evict_for(int64_t need);
+  Result<void> step(Run& run);
+  void release(Sequence& sequence);
+  void forget(Sequence& sequence);
+  void clear_all();
+  int64_t reserved_by_others(const Sequence& target) const;
 
   const Engine& engine_;
   const LlamaApi& api_;
   llama_context* ctx_;
   int32_t n_batch_;
   std::unique_ptr<AbortWatch> watch_;
-  // Sequence 0's prompt; empty exactly when nothing was decoded since the context was made
-  // or its memory last cleared.
-  std::vector<llama_token> prompt_tokens_;
+  llama_batch batch_;
+  std::vector<Sequence> sequences_;
+  // The calls running, outermost first: an inner one pauses the sequences of the others.
+  std::vector<Run*> runs_;
+  uint64_t admissions_ = 0;
 };
 
 }  // namespace quorvel

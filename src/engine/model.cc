@@ -38,7 +38,8 @@ Engine::Engine(Engine&& other) noexcept
     : api_(std::move(other.api_)),
       model_(std::exchange(other.model_, nullptr)),
       vocab_(std::exchange(other.vocab_, nullptr)),
-      longest_piece_(other.longest_piece_) {}
+      longest_piece_(other.longest_piece_),
+      offloaded_(other.offloaded_) {}
 
 Engine& Engine::operator=(Engine&& other) noexcept {
   if (this != &other) {
@@ -47,6 +48,7 @@ Engine& Engine::operator=(Engine&& other) noexcept {
     model_ = std::exchange(other.model_, nullptr);
     vocab_ = std::exchange(other.vocab_, nullptr);
     longest_piece_ = other.longest_piece_;
+    offloaded_ = other.offloaded_;
   }
   return *this;
 }
@@ -78,7 +80,9 @@ Result<Engine> load_model(std::shared_ptr<const LlamaApi> api, const fs::path& m
   if (model == nullptr) {
     return fail(ErrorKind::engine, fmt::format("failed to load model {}", model_path.string()));
   }
-  return Engine(std::move(api), model);
+  Engine engine(std::move(api), model);
+  engine.set_offloaded(gpu_layers != 0);
+  return engine;
 }
 
 std::optional<int32_t> parse_strict_int32(std::string_view text) {
@@ -108,6 +112,10 @@ int32_t default_thread_count(unsigned processors) {
       std::min<int64_t>(16, std::min<int64_t>(p, std::max<int64_t>(4, p / 2))));
 }
 
+int32_t default_parallel(bool offloaded) {
+  return offloaded ? 8 : 4;
+}
+
 ContextSettings context_settings(const EnvLookup& env, unsigned processors) {
   ContextSettings settings;
   settings.threads = default_thread_count(processors);
@@ -124,6 +132,11 @@ ContextSettings context_settings(const EnvLookup& env, unsigned processors) {
   }
   if (auto value = env("AMBREL_SWA_FULL"); value && (*value == "0" || *value == "1")) {
     settings.swa_full = *value == "1";
+  }
+  if (auto value = env("AMBREL_PARALLEL")) {
+    if (auto parallel = parse_strict_int32(*value); parallel && *parallel > 0) {
+      settings.parallel = std::min(*parallel, MAX_PARALLEL);
+    }
   }
   return settings;
 }
@@ -144,6 +157,13 @@ Result<std::unique_ptr<EngineContext>> create_context(const Engine& engine,
     params.flash_attn_type = static_cast<llama_flash_attn_type>(*settings.flash_attn_type);
   }
   if (settings.swa_full) params.swa_full = *settings.swa_full;
+  const int32_t parallel = settings.parallel.value_or(default_parallel(engine.offloaded()));
+  if (parallel > 1) {
+    // One cache for all sequences: each may use the whole context, and the instruction
+    // prefix copied between them takes its cells once.
+    params.n_seq_max = static_cast<uint32_t>(parallel);
+    params.kv_unified = true;
+  }
   // A requested stop ends a running decode between two graph nodes: one 512-token prompt
   // chunk takes tens of seconds on a small CPU.
   auto watch = std::make_unique<AbortWatch>();
@@ -152,7 +172,7 @@ Result<std::unique_ptr<EngineContext>> create_context(const Engine& engine,
   llama_context* ctx = api.llama_init_from_model(engine.model(), params);
   if (ctx == nullptr) return fail(ErrorKind::engine, "failed to create llama context");
   return std::make_unique<EngineContext>(engine, ctx, static_cast<int32_t>(PROMPT_BATCH),
-                                         std::move(watch));
+                                         std::move(watch), parallel);
 }
 
 }  // namespace quorvel

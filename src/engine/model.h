@@ -33,12 +33,16 @@ class Engine {
   /// The most text bytes one token of the vocabulary stands for (at least 1), so a prompt
   /// of more than this many bytes per context position cannot fit that context.
   std::size_t longest_piece() const { return longest_piece_; }
+  /// Whether layers were offloaded to a GPU.
+  bool offloaded() const { return offloaded_; }
+  void set_offloaded(bool offloaded) { offloaded_ = offloaded; }
 
  private:
   std::shared_ptr<const LlamaApi> api_;
   llama_model* model_ = nullptr;
   const llama_vocab* vocab_ = nullptr;
   std::size_t longest_piece_ = 1;
+  bool offloaded_ = false;
 };
 
 /// -1 (every layer on the GPU) when the engine directory holds a GPU backend library
@@ -61,6 +65,7 @@ struct ContextSettings {
   int32_t threads = 4;                     // n_threads and n_threads_batch
   std::optional<int32_t> flash_attn_type;  // nothing: the library's own choice
   std::optional<bool> swa_full;            // nothing: the library's default
+  std::optional<int32_t> parallel;         // prompts decoded together; nothing: the default
 };
 
 /// A decimal signed 32-bit integer: an optional single "+" or "-", then one or more ASCII
@@ -71,8 +76,14 @@ std::optional<int32_t> parse_strict_int32(std::string_view text);
 /// machine that reports 0 processors counts as 8.
 int32_t default_thread_count(unsigned processors);
 
-/// Reads `AMBREL_THREADS`, `AMBREL_FLASH_ATTN` and `AMBREL_SWA_FULL` through `env`; invalid
-/// values are ignored.
+/// Most prompts decoded together, whatever `AMBREL_PARALLEL` asks.
+inline constexpr int32_t MAX_PARALLEL = 64;
+
+/// Prompts decoded together by default: several sequences share each read of the weights.
+int32_t default_parallel(bool offloaded);
+
+/// Reads `AMBREL_THREADS`, `AMBREL_FLASH_ATTN`, `AMBREL_SWA_FULL` and `AMBREL_PARALLEL` through
+/// `env`; invalid values are ignored.
 ContextSettings context_settings(const EnvLookup& env, unsigned processors);
 
 /// A fresh context of 8192 positions for one tool call, tuned from the real environment and

@@ -2,10 +2,14 @@
 
 #include <unicode/uscript.h>
 
+#include <algorithm>
 #include <map>
+#include <span>
 #include <utility>
+#include <vector>
 
 #include "platform/text.h"
+#include "translation/detect_evidence.h"
 
 // CLD2's header needs these two before it.
 // clang-format off
@@ -75,12 +79,31 @@ constexpr double MINIMUM_CONFIDENCE = 0.15;
 // Detection only needs a sample; a bound keeps a giant paragraph from costing unbounded time
 // and keeps lengths within CLD2's int.
 constexpr std::size_t MAX_DETECTION_BYTES = std::size_t{1} << 20;
+constexpr std::size_t EVIDENCE_SAMPLE_BYTES = 4096;
 
 // CLD2 spells these languages its own way. It also tells apart close relatives that are
-// not on the allow-list (Bosnian, Malay, Afrikaans) and then gives no allowed candidate at
-// all; the nearest allowed relative names the source far better than the English fallback.
+// not on the allow-list (Bosnian, Malay, Afrikaans, Xhosa, Luxembourgish, ...) and then
+// gives no allowed candidate at all; the nearest allowed relative names the source far
+// better than the English fallback.
 constexpr std::pair<std::string_view, std::string_view> CLD2_CODE_ALIASES[] = {
-    {"iw", "he"}, {"zh-Hant", "zh"}, {"nn", "no"}, {"bs", "hr"}, {"ms", "id"}, {"af", "nl"},
+    {"iw", "he"}, {"zh-Hant", "zh"}, {"nn", "no"}, {"bs", "hr"}, {"ms", "id"},
+    {"af", "nl"}, {"xh", "zu"},      {"ss", "zu"}, {"lb", "de"}, {"su", "id"},
+    {"jw", "id"}, {"oc", "ca"},      {"is", "no"}, {"fo", "no"},
+};
+
+// Languages CLD2 confuses with each other on short texts; their everyday words tell them
+// apart better.
+constexpr std::string_view NORDIC[] = {"da", "no", "sv"};
+constexpr std::string_view SOUTH_SLAVIC[] = {"hr", "sr"};
+constexpr std::string_view CZECHOSLOVAK[] = {"cs", "sk"};
+constexpr std::string_view ROMANCE[] = {"es", "pt", "ca", "it", "fr"};
+constexpr LanguageGroup CLOSE_RELATIVES[] = {NORDIC, SOUTH_SLAVIC, CZECHOSLOVAK, ROMANCE};
+
+// Languages written in Latin letters that word evidence can name when CLD2 cannot score a
+// text (it then answers English).
+constexpr std::string_view LATIN_LANGUAGES[] = {
+    "en", "es", "pt", "it", "fr", "de", "pl", "no", "da", "sv", "fi", "tr", "nl",
+    "hu", "cs", "sk", "ro", "sl", "hr", "lt", "lv", "et", "vi", "id", "zu", "ca",
 };
 
 // Scripts written without spaces between words: such texts are worth identifying however
@@ -99,6 +122,7 @@ std::string_view cut_at_char_boundary(std::string_view s, std::size_t max_bytes)
 
 struct ScriptCensus {
   std::map<UScriptCode, std::size_t> counts;  // letters per script, Common and Inherited left out
+  std::size_t letters = 0;
   bool has_kana = false;
   bool has_unspaced = false;
 };
@@ -115,18 +139,31 @@ ScriptCensus take_census(std::string_view text) {
     }
     if (script == USCRIPT_HIRAGANA || script == USCRIPT_KATAKANA) census.has_kana = true;
     ++census.counts[script];
+    ++census.letters;
   });
   return census;
 }
 
-std::optional<UScriptCode> dominant_script(const ScriptCensus& census) {
+// The script the text is written in. Latin letters give way to another script that has at
+// least two letters and a tenth of all: messages in other scripts quote option names, commands
+// and file names in Latin letters, which then outnumber the words around them.
+std::optional<UScriptCode> main_script(const ScriptCensus& census) {
   std::optional<UScriptCode> best;
+  std::optional<UScriptCode> best_other;
   std::size_t best_count = 0;
+  std::size_t best_other_count = 0;
   for (const auto& [script, count] : census.counts) {
     if (count > best_count) {
       best = script;
       best_count = count;
     }
+    if (script != USCRIPT_LATIN && count > best_other_count) {
+      best_other = script;
+      best_other_count = count;
+    }
+  }
+  if (best_other && best_other_count >= 2 && best_other_count * 10 >= census.letters) {
+    return best_other;
   }
   return best;
 }
@@ -167,6 +204,34 @@ std::optional<std::string_view> language_of_script(UScriptCode script, bool has_
   }
 }
 
+// Thai is written without spaces between words, like CJK.
+bool is_unspaced_script(UScriptCode script) {
+  return script == USCRIPT_THAI || script == USCRIPT_HAN || script == USCRIPT_HIRAGANA ||
+         script == USCRIPT_KATAKANA;
+}
+
+// Whether `tag`'s language is written in `script` (only for the scripts several languages
+// of the allow-list share; Serbian is written in both Cyrillic and Latin letters).
+bool writes_script(std::string_view tag, UScriptCode script) {
+  static constexpr std::pair<std::string_view, UScriptCode> OWN_SCRIPTS[] = {
+      {"ru", USCRIPT_CYRILLIC}, {"uk", USCRIPT_CYRILLIC},   {"bg", USCRIPT_CYRILLIC},
+      {"sr", USCRIPT_CYRILLIC}, {"ar", USCRIPT_ARABIC},     {"ur", USCRIPT_ARABIC},
+      {"fa", USCRIPT_ARABIC},   {"hi", USCRIPT_DEVANAGARI}, {"mr", USCRIPT_DEVANAGARI},
+  };
+  if (tag == "sr" && script == USCRIPT_LATIN) return true;
+  bool listed = false;
+  for (const auto& [language, own] : OWN_SCRIPTS) {
+    if (language != tag) continue;
+    if (own == script) return true;
+    listed = true;
+  }
+  if (listed) return false;
+  for (auto latin : LATIN_LANGUAGES) {
+    if (latin == tag) return script == USCRIPT_LATIN;
+  }
+  return false;
+}
+
 std::optional<std::string_view> allowed_tag(CLD2::Language language) {
   std::string_view code = CLD2::LanguageCode(language);
   for (const auto& [alias, tag] : CLD2_CODE_ALIASES) {
@@ -183,23 +248,88 @@ struct Guess {
   double confidence = 0;
 };
 
-// CLD2's best candidate on the allow-list; its confidence is the share of the text CLD2
-// gives it.
-std::optional<Guess> identify_statistically(std::string_view text) {
+// CLD2's candidates on the allow-list, best first; a candidate's confidence is the share of
+// the text CLD2 gives it.
+std::vector<Guess> identify_statistically(std::string_view text, int flags) {
   CLD2::CLDHints hints{nullptr, nullptr, CLD2::UNKNOWN_ENCODING, CLD2::UNKNOWN_LANGUAGE};
-  CLD2::Language languages[3];
-  int percents[3];
-  double scores[3];
+  // CLD2 leaves these untouched when it rejects the text (a control character, say).
+  CLD2::Language languages[3] = {CLD2::UNKNOWN_LANGUAGE, CLD2::UNKNOWN_LANGUAGE,
+                                 CLD2::UNKNOWN_LANGUAGE};
+  int percents[3] = {0, 0, 0};
+  double scores[3] = {0, 0, 0};
   int text_bytes = 0;
   bool reliable = false;
   int valid_prefix_bytes = 0;
   CLD2::ExtDetectLanguageSummaryCheckUTF8(text.data(), static_cast<int>(text.size()), true, &hints,
-                                          CLD2::kCLDFlagBestEffort, languages, percents, scores,
-                                          nullptr, &text_bytes, &reliable, &valid_prefix_bytes);
+                                          flags, languages, percents, scores, nullptr, &text_bytes,
+                                          &reliable, &valid_prefix_bytes);
+  std::vector<Guess> guesses;
   for (int i = 0; i < 3; ++i) {
-    if (auto tag = allowed_tag(languages[i])) return Guess{*tag, percents[i] / 100.0};
+    if (auto tag = allowed_tag(languages[i])) guesses.push_back({*tag, percents[i] / 100.0});
   }
-  return std::nullopt;
+  return guesses;
+}
+
+// Whether the text holds a few letters of a script that only `tag`'s language writes.
+bool has_own_script_of(std::string_view tag, const ScriptCensus& census) {
+  for (const auto& [script, count] : census.counts) {
+    if (count >= 2 && language_of_script(script, census.has_kana) == tag) return true;
+  }
+  return false;
+}
+
+// Candidates whose language is not written in the text's script go (English for the Latin
+// option names in a Russian message), unless a script of their own shows in the text (a
+// Japanese usage line naming its options in Latin letters); so do Cyrillic languages whose
+// alphabet lacks the text's letters.
+std::vector<Guess> plausible(std::vector<Guess> guesses, std::string_view text, UScriptCode script,
+                             const ScriptCensus& census) {
+  std::erase_if(guesses, [&](const Guess& g) {
+    if (script == USCRIPT_CYRILLIC && lacks_letters_of(g.tag, text)) return true;
+    return !writes_script(g.tag, script) && !has_own_script_of(g.tag, census);
+  });
+  return guesses;
+}
+
+// Whether CLD2's English is only its best-effort default: asked for a reliable answer, it
+// then has none. On short messages that is rarely so for English and often for the rest.
+bool english_by_default(std::string_view text) {
+  return identify_statistically(text, 0).empty();
+}
+
+// For Latin text: CLD2 answers English when it cannot score a text at all, and mixes up
+// close relatives; a clear majority of one language's everyday words overrides it.
+std::optional<std::string_view> second_opinion(std::string_view text,
+                                               std::optional<std::string_view> statistical) {
+  std::optional<std::string_view> opinion = statistical;
+  if (!statistical || *statistical == "en") {
+    VoteBar bar = statistical && !english_by_default(text) ? CLEAR_VOTE : LEANING_VOTE;
+    opinion = language_by_words(text, LATIN_LANGUAGES, CLOSE_RELATIVES, bar);
+    if (!opinion) return std::nullopt;
+  }
+  for (auto group : CLOSE_RELATIVES) {
+    if (std::find(group.begin(), group.end(), *opinion) == group.end()) continue;
+    return language_by_words(text, group).value_or(*opinion);
+  }
+  return opinion;
+}
+
+std::optional<std::string_view> identify(std::string_view text, UScriptCode script,
+                                         const ScriptCensus& census) {
+  // Letters and words only make up for what statistics miss on short texts; on a long one
+  // its beginning is evidence enough.
+  std::string_view sample = cut_at_char_boundary(text, EVIDENCE_SAMPLE_BYTES);
+  auto guesses =
+      plausible(identify_statistically(text, CLD2::kCLDFlagBestEffort), sample, script, census);
+  std::optional<std::string_view> statistical;
+  if (!guesses.empty() && guesses.front().confidence >= MINIMUM_CONFIDENCE) {
+    statistical = guesses.front().tag;
+  }
+  if (script == USCRIPT_CYRILLIC && !statistical) return cyrillic_language_by_letters(sample);
+  if (script == USCRIPT_LATIN) {
+    if (auto words = second_opinion(sample, statistical)) return words;
+  }
+  return statistical;
 }
 
 }  // namespace
@@ -207,15 +337,14 @@ std::optional<Guess> identify_statistically(std::string_view text) {
 std::optional<std::string> detect_source_language(std::string_view text) {
   std::string_view t = cut_at_char_boundary(trim(text), MAX_DETECTION_BYTES);
   ScriptCensus census = take_census(t);
-  if (!census.has_unspaced && split_words(t).size() < MINIMUM_WORDS) return std::nullopt;
-
-  auto script = dominant_script(census);
+  auto script = main_script(census);
   if (!script) return std::nullopt;
-  if (auto tag = language_of_script(*script, census.has_kana)) return std::string(*tag);
+  bool unspaced = census.has_unspaced || is_unspaced_script(*script);
+  if (!unspaced && count_words(t) < MINIMUM_WORDS) return std::nullopt;
 
-  auto guess = identify_statistically(t);
-  if (!guess || guess->confidence < MINIMUM_CONFIDENCE) return std::nullopt;
-  return std::string(guess->tag);
+  if (auto tag = language_of_script(*script, census.has_kana)) return std::string(*tag);
+  if (auto tag = identify(t, *script, census)) return std::string(*tag);
+  return std::nullopt;
 }
 
 std::string source_tag_for(const TranslationRequest& request, std::string_view text) {

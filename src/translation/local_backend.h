@@ -1,7 +1,7 @@
 #pragma once
 // The model on this machine, for any front end (the server's worker, the terminal CLI): the
-// engine is loaded on the first call that needs it and kept; each call gets a fresh context
-// behind the translation memory.
+// engine and its context are made on the first call that needs them and kept; each call
+// starts on an emptied context, behind the translation memory.
 
 #include <memory>
 
@@ -13,14 +13,15 @@
 
 namespace quorvel {
 
-/// One thread at a time.
+/// One thread at a time; the generator of a call must be dropped before the backend.
 class LocalBackend {
  public:
-  /// The generator of one call: a fresh context on the loaded engine, behind the memory.
+  /// The generator of one call: the kept context, emptied, behind the memory.
   Result<std::unique_ptr<Generator>> open_call();
 
-  /// The engine, loaded on first use, then a fresh context.
-  Result<std::unique_ptr<EngineContext>> obtain_context();
+  /// The engine and its context, made on first use; the context emptied of what the
+  /// previous call left.
+  Result<EngineContext*> obtain_context();
 
   EngineSlot engine_slot;
   /// Opened on the first call that reaches the engine, then kept; null when it is off or
@@ -29,6 +30,8 @@ class LocalBackend {
 
  private:
   bool memory_opened_ = false;
+  // Declared after the slot: dropped before the engine it borrows.
+  std::unique_ptr<EngineContext> context_;
 };
 
 }  // namespace quorvel

@@ -54,21 +54,20 @@ class Reporter {
   void at_boundary(Generator& generator) const {
     if (progress_ && !stopped()) progress_->at_boundary(generator);
   }
-  /// The control of one generation call; `fraction` receives the share of the prompt done.
+  /// The control of one generation call; `fraction` receives, for each prompt, the share of
+  /// it done.
   GenerationControl control(
       std::function<void(std::size_t index, double fraction)> fraction) const {
     GenerationControl control = control_;
     if (progress_) {
       // The first report of a prompt counts what its reused prefix already holds: a baseline,
-      // not work done.
-      struct Seen {
-        std::size_t index = SIZE_MAX;
-        uint64_t done = 0;
-      };
-      control.on_tokens = [progress = progress_, fraction = std::move(fraction), seen = Seen{}](
+      // not work done. Prompts decoded together report in turns.
+      control.on_tokens = [progress = progress_, fraction = std::move(fraction),
+                           seen = std::unordered_map<std::size_t, uint64_t>{}](
                               std::size_t index, uint64_t done, uint64_t total) mutable {
-        if (index == seen.index && done > seen.done) progress->tokens(done - seen.done);
-        seen = {index, done};
+        auto [it, first] = seen.try_emplace(index, done);
+        if (!first && done > it->second) progress->tokens(done - it->second);
+        it->second = done;
         if (total != 0) fraction(index, static_cast<double>(done) / static_cast<double>(total));
       };
     }
@@ -122,7 +121,10 @@ class Batch {
   void settle(std::size_t position, const std::optional<std::string>& translation);
   void handle_answer(std::size_t position, std::string_view answer, bool last);
 
-  void report(double fraction = 0.0) const {
+  // Settled segments plus the share done of each one in the model.
+  void report() const {
+    double fraction = 0.0;
+    for (const auto& [index, share] : in_flight_) fraction += share;
     reporter_.update(static_cast<double>(settled_) + fraction, segments_.size());
   }
 
@@ -135,6 +137,7 @@ class Batch {
   std::vector<std::vector<std::size_t>> duplicates_;
   std::vector<std::size_t> pending_;
   std::vector<std::size_t> retry_;
+  std::unordered_map<std::size_t, double> in_flight_;  // prompt index -> share done
 };
 
 // Passes through what needs no translation and keeps only the first of equal trimmed texts.
@@ -186,6 +189,7 @@ void Batch::run_pass(float temperature, bool last) {
   retry_.clear();
 
   auto on_result = [&](std::size_t index, const std::string& answer) {
+    in_flight_.erase(index);
     if (index < done.size() && !done[index]) {
       done[index] = true;
       handle_answer(pending_[index], answer, last);
@@ -194,9 +198,13 @@ void Batch::run_pass(float temperature, bool last) {
     reporter_.at_boundary(generator_);
     return !reporter_.stopped();
   };
-  auto control = reporter_.control([this](std::size_t, double fraction) { report(fraction); });
+  auto control = reporter_.control([this](std::size_t index, double fraction) {
+    in_flight_[index] = fraction;
+    report();
+  });
   // An error only stops the batch early; what it left unanswered is caught up below.
   (void)generator_.generate_many(prompts, sampling(temperature), on_result, control);
+  in_flight_.clear();
 
   for (std::size_t j = 0; j < pending_.size() && !reporter_.stopped(); ++j) {
     if (done[j]) continue;

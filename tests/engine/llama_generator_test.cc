@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <future>
 #include <stop_token>
@@ -125,6 +126,7 @@ TEST_F(GenerationTest, LongPromptIsKeptOnlyWithAFullSlidingWindowMemory) {
     SCOPED_TRACE(swa_full ? "swa_full" : "default window memory");
     ContextSettings settings = test_settings();
     settings.swa_full = swa_full;
+    settings.parallel = 1;  // one sequence: a window memory of the window's size
     auto ctx = new_context(settings);
     auto first = ctx->generate(prompt, 4, GREEDY);
     auto second = ctx->generate(prompt, 4, GREEDY);
@@ -200,28 +202,36 @@ TEST_F(GenerationTest, GreedyIgnoresTheSamplerSettingsAndSamplingRestartsFromThe
   EXPECT_NE(*sampled, *greedy);
 }
 
-TEST_F(GenerationTest, GenerateManyAnswersInOrderAndReportsEachResult) {
+TEST_F(GenerationTest, GenerateManyReportsEachResultOnceInOrderWithOneSequence) {
   QUORVEL_LOAD_MODEL("tiny.gguf");
-  auto ctx = new_context();
   const std::vector<PromptRequest> prompts = {
       {chat_prompt("one"), 3}, {chat_prompt("two"), 0}, {chat_prompt("three"), 5}};
-  std::vector<std::pair<std::size_t, std::string>> reported;
-  auto results = ctx->generate_many(prompts, GREEDY, [&](std::size_t i, const std::string& t) {
-    reported.emplace_back(i, t);
-    return true;
-  });
-  ASSERT_TRUE(results) << results.error().message;
-  ASSERT_EQ(results->size(), 3u);
-  EXPECT_EQ((*results)[0].size(), 3u);
-  EXPECT_EQ((*results)[1], "");  // no budget: empty, and still reported
-  EXPECT_EQ((*results)[2].size(), 5u);
-  ASSERT_EQ(reported.size(), 3u);
-  for (std::size_t i = 0; i < 3; ++i) {
-    EXPECT_EQ(reported[i].first, i);
-    EXPECT_EQ(reported[i].second, (*results)[i]);
+  for (int32_t parallel : {1, 4}) {
+    SCOPED_TRACE(parallel);
+    ContextSettings settings = test_settings();
+    settings.parallel = parallel;
+    auto ctx = new_context(settings);
+    std::vector<std::pair<std::size_t, std::string>> reported;
+    auto results = ctx->generate_many(prompts, GREEDY, [&](std::size_t i, const std::string& t) {
+      reported.emplace_back(i, t);
+      return true;
+    });
+    ASSERT_TRUE(results) << results.error().message;
+    ASSERT_EQ(results->size(), 3u);
+    EXPECT_EQ((*results)[0].size(), 3u);
+    EXPECT_EQ((*results)[1], "");  // no budget: empty, and still reported
+    EXPECT_EQ((*results)[2].size(), 5u);
+    ASSERT_EQ(reported.size(), 3u);
+    // Several sequences hand answers over as they finish; one does so in list order.
+    if (parallel > 1) std::sort(reported.begin(), reported.end());
+    for (std::size_t i = 0; i < 3; ++i) {
+      EXPECT_EQ(reported[i].first, i);
+      EXPECT_EQ(reported[i].second, (*results)[i]);
+    }
+    // Each prompt after the first kept or copied the instruction they share; "three" also
+    // the "t" of "two", which it waited for.
+    EXPECT_EQ(ctx->counters.prompt_tokens_reused, 2 * tokens_in(INSTRUCTION) + 1);
   }
-  // Each prompt after the first kept the instruction they share ("three" also its "t").
-  EXPECT_EQ(ctx->counters.prompt_tokens_reused, 2 * tokens_in(INSTRUCTION) + 1);
 }
 
 TEST_F(GenerationTest, GenerateManyStopsWhereTheCallerOrAnErrorSays) {

@@ -212,6 +212,43 @@ TEST(DetectSourceLanguage, EdgeCases) {
   }
 }
 
+// Short interface messages where CLD2 alone goes wrong, each with the rule that rights it.
+TEST(DetectSourceLanguage, ShortMessagesCld2AloneGetsWrong) {
+  const EdgeCase cases[] = {
+      {"Thai, one space-separated piece", "บันทึกไฟล์", "th"},
+      {"Han around Latin file names", "无法创建 RUNPATH/RPATH 的副本", "zh"},
+      {"Han after a quoted command", "“git apply --cached” 失敗", "zh"},
+      {"Zulu that CLD2 calls Xhosa", "Ukunqamula kwevolumu ephantsi.", "zu"},
+      {"Bulgarian ъ, which Serbian lacks", "Търсене на дума или фраза в документа", "bg"},
+      {"Ukrainian є, which Serbian lacks", "Файл є надто великим", "uk"},
+      {"Bulgarian words CLD2 calls Serbian",
+       "Моля, запазете промените си, преди да затворите документа.", "bg"},
+      {"Russian CLD2 cannot score", "Управление недавно использовавшимися элементами", "ru"},
+      {"French CLD2 calls English", "Impossible de fermer l'entrée standard", "fr"},
+      {"Italian CLD2 calls English", "Inserisci la tua nuova password", "it"},
+      {"German CLD2 calls English", "[Nicht die Installationskandidat-Version]", "de"},
+      {"Spanish CLD2 calls English", "Mostrar la barra lateral", "es"},
+      {"Catalan CLD2 calls Spanish", "No es pot expulsar «%s»", "ca"},
+      {"Spanish CLD2 calls Galician", "la mayoría de las localidades", "es"},
+      {"Danish CLD2 calls Norwegian", "Kunne ikke åbne filen: ugyldig værdi", "da"},
+      {"English stays English", "Open the file in a new window", "en"},
+      {"Latin option names in a Russian message",
+       "Не удалось выполнить git --reject-regex --no-verify", "ru"},
+      {"two Greek words are still too few", "Άνοιγμα αρχείου", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(detect_source_language(c.text), c.tag) << c.what;
+  }
+}
+
+// CLD2 rejects a text holding a control character and then writes none of its results; what
+// an earlier call left behind must not come back as this text's language.
+TEST(DetectSourceLanguage, ATextCld2RejectsGetsNoLeftoverAnswer) {
+  ASSERT_EQ(detect_source_language("Heute ist das Wetter wunderschön, deshalb gehen wir aus."),
+            "de");
+  EXPECT_EQ(detect_source_language("Zorp quibble flanx\x01 wemble trazz"), std::nullopt);
+}
+
 TEST(DetectSourceLanguage, NeverReportsALanguageOffTheList) {
   const std::string_view texts[] = {
       "Magandang umaga sa inyong lahat, mga kaibigan ko.",          // Tagalog
