@@ -12,6 +12,10 @@ Called by bench/run.sh, which builds what it needs first. Sections:
   threads  our prompt and generation speed at 1, 2, ... threads up to the processor count
   reuse    prefix reuse over a 50-paragraph document: prompt tokens decoded against
            submitted, and the time saved against a run without reuse
+  parallel aggregate generation with 1, 2, 4 and 8 prompts decoded together, and the
+           50-paragraph document at 1 and at the default, with how many greedy answers agree
+  memory   peak resident memory after load, context and one call (1 and 4 sequences), and
+           the time of making a context and of emptying it for the next call
   docs     parsing, pipeline and write-back of large documents with an instant answer,
            against the model time the same document would take; DOCX read and write
            against python-docx
