@@ -152,25 +152,19 @@ const std::vector<llama_token>& EngineContext::prompt_tokens() const {
   return sequences_.front().held;
 }
 
+// Between calls only the cells' bookkeeping is cleared: what earlier calls computed stays in
+// the buffers as finite numbers that no attention reads again, and zeroing them would take
+// tens of milliseconds.
 void EngineContext::reset() {
-  if (!runs_.empty()) return;
-  // Only the cells' bookkeeping: what earlier calls computed stays in the buffers as finite
-  // numbers that no attention reads again, and zeroing them would take tens of milliseconds.
-  bool holds = std::any_of(sequences_.begin(), sequences_.end(),
-                           [](const Sequence& s) { return !s.held.empty() || s.extra > 0; });
-  if (holds) api_.llama_memory_clear(api_.llama_get_memory(ctx_), false);
-  for (auto& s : sequences_) {
-    s.held.clear();
-    s.extra = 0;
-  }
+  if (runs_.empty()) clear_all(false);
 }
 
 // A memory with nothing recorded holds nothing and its buffers are zero already; zeroing
 // 8192 positions again would cost tens of milliseconds at the start of every call.
-void EngineContext::clear_all() {
+void EngineContext::clear_all(bool zero) {
   bool holds = std::any_of(sequences_.begin(), sequences_.end(),
                            [](const Sequence& s) { return !s.held.empty() || s.extra > 0; });
-  if (holds) api_.llama_memory_clear(api_.llama_get_memory(ctx_), true);
+  if (holds) api_.llama_memory_clear(api_.llama_get_memory(ctx_), zero);
   for (auto& s : sequences_) {
     s.held.clear();
     s.extra = 0;
@@ -184,7 +178,7 @@ void EngineContext::forget(Sequence& sequence) {
     return &s != &sequence && (!s.held.empty() || s.extra > 0 || s.busy());
   });
   if (!others) {
-    clear_all();
+    clear_all(true);
     return;
   }
   api_.llama_memory_seq_rm(api_.llama_get_memory(ctx_), sequence.id, -1, -1);

@@ -98,7 +98,7 @@ class EngineContext final : public Generator {
   Result<void> step(Run& run);
   void release(Sequence& sequence);
   void forget(Sequence& sequence);
-  void clear_all();
+  void clear_all(bool zero);
   int64_t reserved_by_others(const Sequence& target) const;
 
   const Engine& engine_;

@@ -352,18 +352,7 @@ class MarkdownParser {
     literal_ += '\n';
   }
 
-  void flush_literal() {
-    if (literal_.empty()) return;
-    auto* last = document_.blocks.empty()
-                     ? nullptr
-                     : std::get_if<plain_text::Literal>(&document_.blocks.back());
-    if (last != nullptr) {
-      last->text += literal_;
-    } else {
-      document_.blocks.emplace_back(std::in_place_type<plain_text::Literal>, std::move(literal_));
-    }
-    literal_.clear();
-  }
+  void flush_literal() { append_literal(document_, literal_); }
 
   std::string_view text_;
   std::size_t pos_ = 0;  // the start of the next line

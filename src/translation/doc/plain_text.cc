@@ -60,20 +60,7 @@ class PlainParser {
     paragraph_.clear();
   }
 
-  // Literals that follow each other are kept as one: a run of a million blank lines then
-  // costs its bytes, not a block each.
-  void flush_literal() {
-    if (literal_.empty()) return;
-    auto* last = document_.blocks.empty()
-                     ? nullptr
-                     : std::get_if<plain_text::Literal>(&document_.blocks.back());
-    if (last != nullptr) {
-      last->text += literal_;
-    } else {
-      document_.blocks.emplace_back(std::in_place_type<plain_text::Literal>, std::move(literal_));
-    }
-    literal_.clear();
-  }
+  void flush_literal() { append_literal(document_, literal_); }
 
   PlainDocument document_;
   std::string paragraph_;
@@ -82,6 +69,18 @@ class PlainParser {
 };
 
 }  // namespace
+
+void append_literal(PlainDocument& document, std::string& literal) {
+  if (literal.empty()) return;
+  auto* last =
+      document.blocks.empty() ? nullptr : std::get_if<plain_text::Literal>(&document.blocks.back());
+  if (last != nullptr) {
+    last->text += literal;
+  } else {
+    document.blocks.emplace_back(std::in_place_type<plain_text::Literal>, std::move(literal));
+  }
+  literal.clear();
+}
 
 Result<PlainDocument> split_plain_text(std::string_view text) {
   PlainParser parser;

@@ -41,6 +41,10 @@ struct PlainDocument {
   std::vector<Segment> segments;   // the paragraphs, in order
 };
 
+/// Moves `literal` (emptied) to the end of the document, joined to a literal block already
+/// there: a run of a million blank lines then costs its bytes, not a block each.
+void append_literal(PlainDocument& document, std::string& literal);
+
 /// Reads a UTF-8 text file and splits it into paragraphs, blank lines and fences. Fails
 /// with "reading {path}" or, when there is no paragraph, "no translatable text found".
 Result<PlainDocument> parse_plain_text(const std::string& path);
