@@ -110,6 +110,7 @@ struct EngineContext::Sequence {
   int32_t logits_at = -1;  // the batch row whose logits this sequence samples from
 
   bool busy() const { return job.has_value(); }
+  bool serves(const Run& run) const { return busy() && job->run == &run; }
   bool reading() const { return busy() && decoded < job->size(); }
   // Cells of the cache this sequence may come to fill.
   int64_t reserved() const {
@@ -286,8 +287,7 @@ Result<EngineContext::Job> EngineContext::prepare(std::string_view prompt, uint3
 
 Result<void> EngineContext::run(Run& run) {
   runs_.push_back(&run);
-  auto mine = [&](const Sequence& s) { return s.busy() && s.job->run == &run; };
-  // Whatever ends the run, its sequences let go of their prompts.
+  auto mine = [&](const Sequence& s) { return s.serves(run); };
   Result<void> outcome;
   while (true) {
     if (!run.closed) admit(run);
@@ -301,6 +301,7 @@ Result<void> EngineContext::run(Run& run) {
       break;
     }
   }
+  // Whatever ends the run, its sequences let go of their prompts.
   for (auto& s : sequences_) {
     if (mine(s)) release(s);
   }
@@ -310,11 +311,10 @@ Result<void> EngineContext::run(Run& run) {
 }
 
 // Starts the run's next prompts on idle sequences while the memory has room for them.
-bool EngineContext::admit(Run& run) {
-  bool started = false;
+void EngineContext::admit(Run& run) {
   while (!run.closed && !run.queue.empty()) {
     bool alone = std::none_of(sequences_.begin(), sequences_.end(),
-                              [&](const Sequence& s) { return s.busy() && s.job->run == &run; });
+                              [&](const Sequence& s) { return s.serves(run); });
     bool idle = std::any_of(sequences_.begin(), sequences_.end(),
                             [](const Sequence& s) { return !s.busy(); });
     if (!idle && !alone) break;
@@ -331,9 +331,7 @@ bool EngineContext::admit(Run& run) {
     if (!place(*run.waiting, alone)) break;
     run.waiting.reset();
     run.queue.pop_front();
-    started = true;
   }
-  return started;
 }
 
 // Puts `job` on an idle sequence, starting from the longest prefix of its tokens that any
@@ -470,7 +468,7 @@ Result<void> EngineContext::step(Run& run) {
   std::vector<std::pair<Sequence*, int32_t>> reading;
   for (auto& s : sequences_) {
     s.logits_at = -1;
-    if (!s.busy() || s.job->run != &run) continue;
+    if (!s.serves(run)) continue;
     if (s.next) {
       s.logits_at = add(*s.next, s.position, s.id, true);
       generating.push_back(&s);
@@ -540,7 +538,7 @@ Result<void> EngineContext::step(Run& run) {
   for (Sequence* s : finished) {
     // An answer handed over before may have ended the run, or a call made on receiving it
     // may have sent this prompt back to the queue.
-    if (!s->busy() || s->job->run != &run) continue;
+    if (!s->serves(run)) continue;
     const std::size_t index = s->job->index;
     std::string output = std::move(s->output);
     release(*s);
@@ -553,7 +551,7 @@ Result<void> EngineContext::step(Run& run) {
     if (!run.deliver(index, std::move(output))) {
       run.closed = run.unwanted = true;
       for (auto& other : sequences_) {
-        if (other.busy() && other.job->run == &run) release(other);
+        if (other.serves(run)) release(other);
       }
     }
   }

@@ -92,7 +92,7 @@ class EngineContext final : public Generator {
                       std::size_t index, Run& run) const;
   Result<std::vector<llama_token>> tokenize(std::string_view prompt) const;
   Result<void> run(Run& run);
-  bool admit(Run& run);
+  void admit(Run& run);
   bool place(Job& job, bool may_evict);
   void evict_for(int64_t need);
   Result<void> step(Run& run);
