@@ -82,8 +82,9 @@ struct Outcome {
   std::string text;  // the answer, or the error message
 };
 
-Outcome outcome_of(Flight& flight, int code, const std::string& base) {
-  auto said = [&](std::string message) { return fmt::format("{}: {}", base, message); };
+// The error texts do not name the server: the caller adds it where it is needed.
+Outcome outcome_of(Flight& flight, int code) {
+  auto said = [](std::string message) { return message; };
   HttpTransfer& transfer = *flight.transfer;
   const long status = transfer.status();
   if (code != CURLE_OK && !transfer.stopped_by_sink()) {
@@ -234,13 +235,15 @@ void Call::start(std::size_t index, std::size_t server) {
 void Call::finished(Flight& flight, int code) {
   --load_[flight.server];
   const std::string& base = pool_.servers()[flight.server].address.base;
-  Outcome outcome = outcome_of(flight, code, base);
+  Outcome outcome = outcome_of(flight, code);
   switch (outcome.kind) {
     case Outcome::server_fault:
       retry_elsewhere(flight, std::move(outcome.text));
       return;
     case Outcome::prompt_fault:
-      if (!refused_) refused_ = engine_error(std::move(outcome.text));
+      say(pool_.log(), fmt::format("[corvane] translation server {} refused a prompt: {}\n", base,
+                                   outcome.text));
+      if (!refused_) refused_ = engine_error(fmt::format("{}: {}", base, outcome.text));
       closed_ = true;
       return;
     case Outcome::answered:
@@ -256,7 +259,10 @@ void Call::retry_elsewhere(Flight& flight, std::string error) {
   server_failed(pool_, flight.server, error);
   const int limit = 2 * static_cast<int>(pool_.servers().size()) + 1;
   if (++tries_[flight.index] >= limit) {
-    if (!refused_) refused_ = engine_error(fmt::format("no server could answer a prompt: {}", error));
+    if (!refused_) {
+      refused_ = engine_error(fmt::format("no server could answer a prompt; the last said: {}",
+                                          error));
+    }
     closed_ = true;
     return;
   }
@@ -291,8 +297,7 @@ void Call::check_silence() {
     }
     multi_.remove(*it->transfer);
     --load_[it->server];
-    retry_elsewhere(*it, fmt::format("{}: no answer for {} s",
-                                     pool_.servers()[it->server].address.base, limit.count()));
+    retry_elsewhere(*it, fmt::format("no answer for {} s", limit.count()));
     it = flights_.erase(it);
   }
 }
@@ -337,7 +342,6 @@ Result<void> describe_servers(ServerPool& pool) {
       --left;
       auto probe = std::find_if(probes.begin(), probes.end(),
                                 [&](const Probe& p) { return p.transfer.get() == transfer; });
-      const std::string& base = servers[probe->server].address.base;
       std::string error;
       if (code != CURLE_OK) {
         error = transfer->stopped_by_sink()
@@ -351,7 +355,7 @@ Result<void> describe_servers(ServerPool& pool) {
       } else {
         take_description(pool, probe->server, *found);
       }
-      if (!error.empty()) server_failed(pool, probe->server, fmt::format("{}: {}", base, error));
+      if (!error.empty()) server_failed(pool, probe->server, error);
     }
   }
   const bool any = std::any_of(servers.begin(), servers.end(), [&](const ServerState& s) {

@@ -30,10 +30,11 @@ Result<ServerAddress> parse_address(std::string_view given) {
   if (has_nul_byte(base) || base.find_first_of(" \t\r\n?#") != std::string::npos) {
     return bad("TRANSLATE_LLM_URL", given, "an address has no spaces, query or fragment");
   }
-  while (base.ends_with('/')) base.pop_back();
-  if (base.size() <= base.find("//") + 2) {
+  const std::size_t host = base.find("//") + 2;
+  if (host >= base.size() || base[host] == '/') {
     return bad("TRANSLATE_LLM_URL", given, "the address names no host");
   }
+  while (base.ends_with('/')) base.pop_back();
   const RemoteApi api = base.ends_with("/v1") ? RemoteApi::openai : RemoteApi::native;
   return ServerAddress{std::move(base), api};
 }
