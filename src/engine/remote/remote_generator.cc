@@ -53,9 +53,10 @@ void take_description(ServerPool& pool, std::size_t index, const ServerDescripti
   }
 }
 
-void server_failed(ServerPool& pool, std::size_t index, std::string error) {
+void server_failed(ServerPool& pool, std::size_t index, std::string error,
+                   RemoteClock::time_point started) {
   const auto now = RemoteClock::now();
-  pool.failed(index, error, now);
+  if (!pool.failed(index, error, now, started)) return;
   const ServerState& server = pool.servers()[index];
   const auto out = std::chrono::duration_cast<std::chrono::seconds>(server.down_until - now);
   say(pool.log(), fmt::format("[corvane] translation server {} failed: {}; out of rotation for "
@@ -70,6 +71,7 @@ struct Flight {
   uint32_t budget = 0;
   CompletionStream stream;
   std::unique_ptr<HttpTransfer> transfer;
+  RemoteClock::time_point started;
   RemoteClock::time_point last_news;
 
   Flight(std::size_t index, std::size_t server, uint32_t budget, RemoteApi api)
@@ -220,7 +222,7 @@ void Call::start(std::size_t index, std::size_t server) {
   const PromptRequest& prompt = prompts_[index];
   Flight& flight =
       flights_.emplace_back(index, server, prompt.max_new_tokens, state.address.api);
-  flight.last_news = RemoteClock::now();
+  flight.started = flight.last_news = RemoteClock::now();
   HttpRequest request{completion_url(state.address),
                       completion_body(state.address, state.model, prompt.prompt,
                                       prompt.max_new_tokens, params_)};
@@ -256,7 +258,7 @@ void Call::finished(Flight& flight, int code) {
 // The server is out for a while; the prompt goes back to the front of the queue, unless
 // every server has failed it twice already.
 void Call::retry_elsewhere(Flight& flight, std::string error) {
-  server_failed(pool_, flight.server, error);
+  server_failed(pool_, flight.server, error, flight.started);
   const int limit = 2 * static_cast<int>(pool_.servers().size()) + 1;
   if (++tries_[flight.index] >= limit) {
     if (!refused_) {
@@ -355,7 +357,7 @@ Result<void> describe_servers(ServerPool& pool) {
       } else {
         take_description(pool, probe->server, *found);
       }
-      if (!error.empty()) server_failed(pool, probe->server, error);
+      if (!error.empty()) server_failed(pool, probe->server, error, now);
     }
   }
   const bool any = std::any_of(servers.begin(), servers.end(), [&](const ServerState& s) {

@@ -17,11 +17,15 @@ ServerPool::ServerPool(RemoteSettings settings, std::FILE* log)
   for (const auto& address : settings_.servers) servers_.push_back(ServerState{address});
 }
 
-void ServerPool::failed(std::size_t server, std::string error, RemoteClock::time_point now) {
+bool ServerPool::failed(std::size_t server, std::string error, RemoteClock::time_point now,
+                        RemoteClock::time_point started) {
   ServerState& state = servers_[server];
+  if (started < state.failed_at) return false;
+  state.failed_at = now;
   state.strikes = std::min(state.strikes + 1, MAX_STRIKES);
   state.down_until = now + time_out_after(state.strikes);
   state.last_error = std::move(error);
+  return true;
 }
 
 bool ServerPool::all_given_up(RemoteClock::time_point now) const {

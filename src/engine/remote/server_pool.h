@@ -25,6 +25,7 @@ struct ServerState {
   std::string model;
   int strikes = 0;  // failures in a row
   RemoteClock::time_point down_until{};
+  RemoteClock::time_point failed_at{};  // the last failure that counted
   std::string last_error;
   bool warned = false;  // the model family warning was written
 };
@@ -41,7 +42,10 @@ class ServerPool {
   bool in_rotation(std::size_t server, RemoteClock::time_point now) const {
     return now >= servers_[server].down_until;
   }
-  void failed(std::size_t server, std::string error, RemoteClock::time_point now);
+  /// A request started at `started` failed. Requests already on their way when an earlier
+  /// one failed share its failure: one outage is one strike. False when it did not count.
+  bool failed(std::size_t server, std::string error, RemoteClock::time_point now,
+              RemoteClock::time_point started);
   void answered(std::size_t server) { servers_[server].strikes = 0; }
   /// True when every server has failed MAX_STRIKES times in a row and is still out.
   bool all_given_up(RemoteClock::time_point now) const;

@@ -113,16 +113,18 @@ TEST(ServerPool, FailuresTakeAServerOutLongerUntilItIsGivenUp) {
   settings.servers = {{"http://a", RemoteApi::native}, {"http://b", RemoteApi::native}};
   ServerPool pool(settings);
   const auto t0 = RemoteClock::now();
-  pool.failed(0, "refused", t0);
+  pool.failed(0, "refused", t0, t0);
   EXPECT_FALSE(pool.in_rotation(0, t0));
   EXPECT_TRUE(pool.in_rotation(0, t0 + std::chrono::seconds(1)));
   EXPECT_EQ(pool.next_return(t0), t0 + std::chrono::seconds(1));
-  for (int i = 1; i < MAX_STRIKES; ++i) pool.failed(0, "refused", t0);
+  // A request that started before that failure shares it.
+  EXPECT_FALSE(pool.failed(0, "refused", t0, t0 - std::chrono::seconds(1)));
+  for (int i = 1; i < MAX_STRIKES; ++i) pool.failed(0, "refused", t0, t0);
   EXPECT_FALSE(pool.next_return(t0).has_value());  // given up: not waited for
   EXPECT_FALSE(pool.all_given_up(t0));
   pool.answered(0);  // a success forgives earlier failures
-  for (int i = 0; i < MAX_STRIKES; ++i) pool.failed(0, "refused", t0);
-  for (int i = 0; i < MAX_STRIKES; ++i) pool.failed(1, "HTTP 500: boom", t0);
+  for (int i = 0; i < MAX_STRIKES; ++i) pool.failed(0, "refused", t0, t0);
+  for (int i = 0; i < MAX_STRIKES; ++i) pool.failed(1, "HTTP 500: boom", t0, t0);
   EXPECT_TRUE(pool.all_given_up(t0));
   EXPECT_FALSE(pool.all_given_up(t0 + std::chrono::seconds(31)));
   EXPECT_EQ(pool.failure_summary(),
