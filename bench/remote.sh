@@ -14,7 +14,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
 BUILD=${QUORVEL_BENCH_BUILD:-$ROOT/build-bench}
-MODEL=$ROOT/.cache/models/speed-4b-q4_k_m.gguf
+# QUORVEL_BENCH_MODEL replaces the model, e.g. with a test model to try the script quickly.
+MODEL=${QUORVEL_BENCH_MODEL:-$ROOT/.cache/models/speed-4b-q4_k_m.gguf}
 PARAGRAPHS=${1:-50}
 GEN=8
 OUT=$ROOT/bench/results/remote.jsonl
