@@ -38,9 +38,9 @@
 #include <vector>
 
 #include "engine/llama_api.h"
+#include "engine/model.h"
 #include "engine/remote/remote_generator.h"
 #include "engine/remote/settings.h"
-#include "engine/model.h"
 #include "platform/env.h"
 #include "platform/system.h"
 #include "translation/prompt.h"
@@ -408,8 +408,8 @@ int remote(const std::string& urls, std::size_t count, uint32_t gen) {
   if (!results) die("generation", results.error());
   json slots = json::array();
   for (const auto& server : pool.servers()) slots.push_back(server.slots);
-  json out = {{"mode", "remote"}, {"urls", urls},         {"paragraphs", count},
-              {"gen_tokens", gen},  {"seconds", seconds}, {"slots", slots}};
+  json out = {{"mode", "remote"},  {"urls", urls},       {"paragraphs", count},
+              {"gen_tokens", gen}, {"seconds", seconds}, {"slots", slots}};
   fmt::print("{}\n", out.dump());
   return 0;
 }

@@ -1,6 +1,5 @@
 #include "server/tool_handler.h"
 
-
 #include "server/handlers/handlers.h"
 
 namespace quorvel {

@@ -34,9 +34,9 @@ std::string completion_body(const ServerAddress& server, std::string_view model,
                             std::string_view prompt, uint32_t max_new_tokens,
                             const SamplingParams& params) {
   Json body = {
-      {"prompt", std::string(prompt)},     {"temperature", std::max(0.0f, params.temperature)},
-      {"top_k", params.top_k},             {"top_p", params.top_p},
-      {"seed", params.seed},               {"stream", true},
+      {"prompt", std::string(prompt)}, {"temperature", std::max(0.0f, params.temperature)},
+      {"top_k", params.top_k},         {"top_p", params.top_p},
+      {"seed", params.seed},           {"stream", true},
   };
   if (server.api == RemoteApi::native) {
     body["n_predict"] = max_new_tokens;

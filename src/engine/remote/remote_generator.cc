@@ -112,8 +112,7 @@ Outcome outcome_of(Flight& flight, int code) {
 class Call {
  public:
   Call(ServerPool& pool, const std::vector<PromptRequest>& prompts, const SamplingParams& params,
-       const GenerationControl& control,
-       std::function<bool(std::size_t, std::string)> deliver)
+       const GenerationControl& control, std::function<bool(std::size_t, std::string)> deliver)
       : pool_(pool),
         prompts_(prompts),
         params_(params),
@@ -156,7 +155,15 @@ class Call {
 
 Result<void> Call::run(std::optional<Error>& lost) {
   std::stop_callback wake(control_.stop, [this] { multi_.wake(); });
+  auto last_turn = RemoteClock::now();
   for (;;) {
+    // A receiver may have run a call of its own meanwhile: the time it took is not the
+    // servers' silence.
+    const auto turn = RemoteClock::now();
+    if (turn - last_turn > 2 * TICK) {
+      for (auto& flight : flights_) flight.last_news += turn - last_turn - TICK;
+    }
+    last_turn = turn;
     if (control_.stop.stop_requested()) {
       drop_all();
       return fail(ErrorKind::cancelled, "cancelled");
@@ -220,16 +227,14 @@ std::optional<std::size_t> Call::pick_server() {
 void Call::start(std::size_t index, std::size_t server) {
   const ServerState& state = pool_.servers()[server];
   const PromptRequest& prompt = prompts_[index];
-  Flight& flight =
-      flights_.emplace_back(index, server, prompt.max_new_tokens, state.address.api);
+  Flight& flight = flights_.emplace_back(index, server, prompt.max_new_tokens, state.address.api);
   flight.started = flight.last_news = RemoteClock::now();
-  HttpRequest request{completion_url(state.address),
-                      completion_body(state.address, state.model, prompt.prompt,
-                                      prompt.max_new_tokens, params_)};
+  HttpRequest request{
+      completion_url(state.address),
+      completion_body(state.address, state.model, prompt.prompt, prompt.max_new_tokens, params_)};
   flight.transfer = std::make_unique<HttpTransfer>(
-      std::move(request), [&flight](std::string_view bytes) {
-        return flight.stream.feed(bytes).has_value();
-      });
+      std::move(request),
+      [&flight](std::string_view bytes) { return flight.stream.feed(bytes).has_value(); });
   ++load_[server];
   multi_.add(*flight.transfer);
 }
@@ -262,8 +267,8 @@ void Call::retry_elsewhere(Flight& flight, std::string error) {
   const int limit = 2 * static_cast<int>(pool_.servers().size()) + 1;
   if (++tries_[flight.index] >= limit) {
     if (!refused_) {
-      refused_ = engine_error(fmt::format("no server could answer a prompt; the last said: {}",
-                                          error));
+      refused_ =
+          engine_error(fmt::format("no server could answer a prompt; the last said: {}", error));
     }
     closed_ = true;
     return;
@@ -329,8 +334,8 @@ Result<void> describe_servers(ServerPool& pool) {
   for (std::size_t s = 0; s < servers.size(); ++s) {
     if (servers[s].probed || !pool.in_rotation(s, now)) continue;
     Probe& probe = probes.emplace_back(Probe{s, {}, nullptr});
-    HttpRequest request{description_url(servers[s].address), {}, std::chrono::seconds(10),
-                        DESCRIBE_TIMEOUT};
+    HttpRequest request{
+        description_url(servers[s].address), {}, std::chrono::seconds(10), DESCRIBE_TIMEOUT};
     probe.transfer =
         std::make_unique<HttpTransfer>(std::move(request), [&probe](std::string_view bytes) {
           if (probe.body.size() + bytes.size() > MAX_EVENT_BYTES) return false;

@@ -63,8 +63,8 @@ TEST(RemoteSettings, RefusesValuesItCannotUse) {
 TEST(RemoteApi, BodiesCarryThePromptBytesAndSampling) {
   const SamplingParams params{0.2f, 64, 0.95f, 24301};
   const std::string prompt = "<start_of_turn>user\n\"Hé\"\n<end_of_turn>\n";
-  Json native = Json::parse(completion_body({"http://a", RemoteApi::native}, "", prompt, 77,
-                                            params));
+  Json native =
+      Json::parse(completion_body({"http://a", RemoteApi::native}, "", prompt, 77, params));
   EXPECT_EQ(native["prompt"], prompt);
   EXPECT_EQ(native["n_predict"], 77);
   EXPECT_EQ(native["cache_prompt"], true);
