@@ -25,14 +25,17 @@ HttpTransfer::HttpTransfer(HttpRequest request, std::function<bool(std::string_v
   curl_easy_setopt(easy_, CURLOPT_PRIVATE, this);
   // A redirect would send the document's text somewhere the user did not name.
   curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 0L);
+  if (!request_.api_key.empty()) {
+    headers_ = curl_slist_append(headers_, ("Authorization: Bearer " + request_.api_key).c_str());
+  }
   if (!request_.body.empty()) {
     headers_ = curl_slist_append(headers_, "Content-Type: application/json");
     headers_ = curl_slist_append(headers_, "Accept: text/event-stream, application/json");
-    curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, headers_);
     curl_easy_setopt(easy_, CURLOPT_POSTFIELDS, request_.body.data());
     curl_easy_setopt(easy_, CURLOPT_POSTFIELDSIZE_LARGE,
                      static_cast<curl_off_t>(request_.body.size()));
   }
+  if (headers_ != nullptr) curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, headers_);
 }
 
 HttpTransfer::~HttpTransfer() {

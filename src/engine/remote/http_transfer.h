@@ -28,6 +28,7 @@ struct HttpRequest {
   std::string body;  // JSON for a POST; empty for a GET
   std::chrono::seconds connect_timeout{10};
   std::chrono::seconds total_timeout{0};  // 0: none (the caller watches for silence)
+  std::string api_key;                    // sent as a bearer token when not empty
 };
 
 /// One request and what came back. The sink sees the body of a 200 response piece by piece

@@ -232,6 +232,7 @@ void Call::start(std::size_t index, std::size_t server) {
   HttpRequest request{
       completion_url(state.address),
       completion_body(state.address, state.model, prompt.prompt, prompt.max_new_tokens, params_)};
+  request.api_key = pool_.settings().api_key;
   flight.transfer = std::make_unique<HttpTransfer>(
       std::move(request),
       [&flight](std::string_view bytes) { return flight.stream.feed(bytes).has_value(); });
@@ -334,8 +335,11 @@ Result<void> describe_servers(ServerPool& pool) {
   for (std::size_t s = 0; s < servers.size(); ++s) {
     if (servers[s].probed || !pool.in_rotation(s, now)) continue;
     Probe& probe = probes.emplace_back(Probe{s, {}, nullptr});
-    HttpRequest request{
-        description_url(servers[s].address), {}, std::chrono::seconds(10), DESCRIBE_TIMEOUT};
+    HttpRequest request{description_url(servers[s].address),
+                        {},
+                        std::chrono::seconds(10),
+                        DESCRIBE_TIMEOUT,
+                        pool.settings().api_key};
     probe.transfer =
         std::make_unique<HttpTransfer>(std::move(request), [&probe](std::string_view bytes) {
           if (probe.body.size() + bytes.size() > MAX_EVENT_BYTES) return false;

@@ -70,6 +70,12 @@ Result<std::optional<RemoteSettings>> read_remote_settings(
     }
     settings.idle_timeout = std::chrono::seconds(*value);
   }
+  if (auto key = env("TRANSLATE_LLM_API_KEY")) {
+    if (key->find_first_of("\r\n") != std::string::npos || has_nul_byte(*key)) {
+      return fail(ErrorKind::invalid_argument, "TRANSLATE_LLM_API_KEY holds a line break");
+    }
+    settings.api_key = std::move(*key);
+  }
   return settings;
 }
 

@@ -1,8 +1,9 @@
 #pragma once
 // Where the remote engine is and how it is used, read once at start-up from the environment:
 // TRANSLATE_LLM_URL (comma-separated base URLs), TRANSLATE_LLM_SLOTS (prompts in flight per
-// server where the server does not say) and TRANSLATE_LLM_TIMEOUT (seconds without news
-// before a server counts as failed).
+// server where the server does not say), TRANSLATE_LLM_TIMEOUT (seconds without news
+// before a server counts as failed) and TRANSLATE_LLM_API_KEY (sent as a bearer token, for
+// servers started with an API key).
 
 #include <chrono>
 #include <functional>
@@ -29,6 +30,7 @@ struct RemoteSettings {
   /// or DEFAULT_SLOTS.
   std::optional<int> slots;
   std::chrono::seconds idle_timeout{300};
+  std::string api_key;  // empty: no Authorization header
 };
 
 inline constexpr int DEFAULT_SLOTS = 4;

@@ -31,7 +31,8 @@ TEST(RemoteSettings, ReadsAddressesAndKnobs) {
 
   auto some = read({{"TRANSLATE_LLM_URL", "http://gpu1:8080/, https://gpu2/v1,,"},
                     {"TRANSLATE_LLM_SLOTS", "8"},
-                    {"TRANSLATE_LLM_TIMEOUT", "30"}});
+                    {"TRANSLATE_LLM_TIMEOUT", "30"},
+                    {"TRANSLATE_LLM_API_KEY", "s3cret"}});
   ASSERT_TRUE(some.has_value() && some->has_value()) << some.error().message;
   const RemoteSettings& settings = **some;
   ASSERT_EQ(settings.servers.size(), 2u);
@@ -41,6 +42,7 @@ TEST(RemoteSettings, ReadsAddressesAndKnobs) {
   EXPECT_EQ(settings.servers[1].api, RemoteApi::openai);
   EXPECT_EQ(settings.slots, 8);
   EXPECT_EQ(settings.idle_timeout, std::chrono::seconds(30));
+  EXPECT_EQ(settings.api_key, "s3cret");
 }
 
 TEST(RemoteSettings, RefusesValuesItCannotUse) {
@@ -51,6 +53,7 @@ TEST(RemoteSettings, RefusesValuesItCannotUse) {
       {{{"TRANSLATE_LLM_URL", "http://a"}, {"TRANSLATE_LLM_SLOTS", "0"}}, "TRANSLATE_LLM_SLOTS=0"},
       {{{"TRANSLATE_LLM_URL", "http://a"}, {"TRANSLATE_LLM_SLOTS", "4x"}}, "expected 1 to 256"},
       {{{"TRANSLATE_LLM_URL", "http://a"}, {"TRANSLATE_LLM_TIMEOUT", "-1"}}, "seconds"},
+      {{{"TRANSLATE_LLM_URL", "http://a"}, {"TRANSLATE_LLM_API_KEY", "a\nb"}}, "line break"},
   };
   for (const auto& [vars, message] : bad) {
     auto settings = read(vars);
