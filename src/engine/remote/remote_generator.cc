@@ -8,7 +8,6 @@
 #include <list>
 #include <memory>
 #include <set>
-#include <thread>
 
 #include "engine/remote/completion_stream.h"
 #include "engine/remote/http_transfer.h"
