@@ -27,12 +27,27 @@
 //       makes it (just large enough, no full-size sliding-window cache). Per repetition
 //       the prompt and generation speed of each, and the ratios within the repetition.
 //
+//   engine_bench parallel MODEL PARALLEL GEN_TOKENS PARAGRAPHS
+//       Prompts decoded together. Aggregate generation speed: PARALLEL paragraphs answered
+//       at once, GEN_TOKENS tokens each, timed against the same prompts with no output so
+//       that reading the prompts is taken off. Then a document of PARAGRAPHS paragraphs
+//       through generate_many as the pipeline runs it, each answer as long as its paragraph
+//       in tokens (a random-weight model never stops by itself), greedy: its time, the
+//       decodes and the answers, to compare between runs. PARAGRAPHS 0 skips it.
+//
+//   engine_bench memory MODEL
+//       Resident memory (current and peak, with the mapped model file's share) after loading
+//       the model, after making the context, and after one call of four paragraphs; the time
+//       of making the context and of emptying it for the next call.
+//
 // The engine is the fetched one in .cache/engine/lib unless TRANSLATE_LLM_DIR names another.
 
 #include <fmt/core.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -414,6 +429,99 @@ int remote(const std::string& urls, std::size_t count, uint32_t gen) {
   return 0;
 }
 
+std::vector<PromptRequest> document_prompts(const Engine& engine, std::size_t count) {
+  std::vector<PromptRequest> prompts;
+  for (const auto& paragraph : paragraphs(count)) {
+    const auto answer_tokens = static_cast<uint32_t>(token_count(engine, paragraph));
+    prompts.push_back({build_prompt(ENGLISH_TO_FRENCH, paragraph), answer_tokens});
+  }
+  return prompts;
+}
+
+json timed_many(EngineContext& ctx, const std::vector<PromptRequest>& prompts,
+                const SamplingParams& params, std::vector<std::string>* answers = nullptr) {
+  ctx.reset();
+  const GenerationCounters before = ctx.counters;
+  auto start = Clock::now();
+  auto results = ctx.generate_many(prompts, params, nullptr);
+  double seconds = seconds_since(start);
+  if (!results) die("generation", results.error());
+  if (answers) *answers = *results;
+  return {
+      {"seconds", seconds},
+      {"decodes", ctx.counters.decodes - before.decodes},
+      {"prompt_tokens_decoded", ctx.counters.prompt_tokens_decoded - before.prompt_tokens_decoded},
+      {"tokens_generated", ctx.counters.tokens_generated - before.tokens_generated}};
+}
+
+int parallel(const std::string& model, int32_t parallel, uint32_t gen, std::size_t count) {
+  LoadedEngine loaded = load(model);
+  ContextSettings settings = context_settings(&env_var, logical_processor_count());
+  settings.parallel = parallel;
+  auto made = create_context(loaded.engine, settings);
+  if (!made) die("context", made.error());
+  EngineContext& ctx = **made;
+
+  std::vector<PromptRequest> wave =
+      document_prompts(loaded.engine, static_cast<std::size_t>(parallel));
+  // The first decodes after loading fault the mapped weights in.
+  timed_many(ctx, {{wave.front().prompt, 2}}, GREEDY);
+  for (auto& prompt : wave) prompt.max_new_tokens = 0;
+  json reading = timed_many(ctx, wave, GREEDY);
+  for (auto& prompt : wave) prompt.max_new_tokens = gen;
+  json answering = timed_many(ctx, wave, GREEDY);
+  const double generating = answering["seconds"].get<double>() - reading["seconds"].get<double>();
+  json out = {{"mode", "parallel"},
+              {"parallel", parallel},
+              {"threads", settings.threads},
+              {"gen_tokens", gen},
+              {"reading", reading},
+              {"answering", answering},
+              {"generation_tps", static_cast<double>(parallel) * gen / generating}};
+  if (count > 0) {
+    // Greedy, so that the answers can be compared with those of another run.
+    std::vector<std::string> answers;
+    out["document"] = timed_many(ctx, document_prompts(loaded.engine, count), GREEDY, &answers);
+    out["document"]["answers"] = answers;
+  }
+  fmt::print("{}\n", out.dump());
+  return 0;
+}
+
+// Lines of /proc/self/status, in KiB: resident now, its peak, and the file-backed part.
+json resident_memory() {
+  json out;
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    for (const char* key : {"VmRSS", "VmHWM", "RssFile", "RssAnon"}) {
+      if (line.starts_with(std::string(key) + ":")) {
+        out[key] = std::stoll(line.substr(std::strlen(key) + 1));
+      }
+    }
+  }
+  return out;
+}
+
+int memory(const std::string& model) {
+  LoadedEngine loaded = load(model);
+  json out = {{"mode", "memory"}, {"loaded", resident_memory()}};
+  auto start = Clock::now();
+  auto ctx = new_context(loaded.engine, 0);
+  out["context_seconds"] = seconds_since(start);
+  out["context"] = resident_memory();
+  out["parallel"] = ctx->sequences();
+  const auto prompts = document_prompts(loaded.engine, 4);
+  out["first_call"] = timed_many(*ctx, prompts, GREEDY);
+  out["call"] = resident_memory();
+  // A later call on the kept context starts by emptying it.
+  start = Clock::now();
+  ctx->reset();
+  out["reset_seconds"] = seconds_since(start);
+  fmt::print("{}\n", out.dump());
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -432,6 +540,11 @@ int main(int argc, char** argv) {
   if (args.size() == 4 && args[0] == "remote") {
     return remote(args[1], std::stoul(args[2]), static_cast<uint32_t>(std::stoul(args[3])));
   }
+  if (args.size() == 5 && args[0] == "parallel") {
+    return parallel(args[1], std::atoi(args[2].c_str()), static_cast<uint32_t>(std::stoul(args[3])),
+                    std::stoul(args[4]));
+  }
+  if (args.size() == 2 && args[0] == "memory") return memory(args[1]);
   if (args.size() == 4 && args[0] == "reuse") {
     return reuse(args[1], std::stoul(args[2]), static_cast<uint32_t>(std::stoul(args[3])));
   }
@@ -439,6 +552,8 @@ int main(int argc, char** argv) {
              "usage: engine_bench speed MODEL THREADS PROMPT_TOKENS GEN_TOKENS REPS [pp|tg]\n"
              "       engine_bench reuse MODEL PARAGRAPHS GEN_TOKENS\n"
              "       engine_bench remote URLS PARAGRAPHS GEN_TOKENS\n"
-             "       engine_bench paired MODEL THREADS PROMPT_TOKENS GEN_TOKENS REPS\n");
+             "       engine_bench paired MODEL THREADS PROMPT_TOKENS GEN_TOKENS REPS\n"
+             "       engine_bench parallel MODEL PARALLEL GEN_TOKENS PARAGRAPHS\n"
+             "       engine_bench memory MODEL\n");
   return 2;
 }

@@ -12,6 +12,10 @@ Called by bench/run.sh, which builds what it needs first. Sections:
   threads  our prompt and generation speed at 1, 2, ... threads up to the processor count
   reuse    prefix reuse over a 50-paragraph document: prompt tokens decoded against
            submitted, and the time saved against a run without reuse
+  parallel aggregate generation with 1, 2, 4 and 8 prompts decoded together, and the
+           50-paragraph document at 1 and at the default, with how many greedy answers agree
+  memory   peak resident memory after load, context and one call (1 and 4 sequences), and
+           the time of making a context and of emptying it for the next call
   docs     parsing, pipeline and write-back of large documents with an instant answer,
            against the model time the same document would take; DOCX read and write
            against python-docx
@@ -40,7 +44,7 @@ RESULTS = ROOT / "bench" / "results"
 SPEED_MODEL = CACHE / "models" / "speed-4b-q4_k_m.gguf"
 LLAMA_BENCH = CACHE / "llama-bench-run" / "llama-bench"
 PYTHON = "/usr/bin/python3"
-SECTIONS = ["engine", "paired", "threads", "reuse", "docs", "startup"]
+SECTIONS = ["engine", "paired", "threads", "reuse", "parallel", "memory", "docs", "startup"]
 
 
 def log(message):
@@ -255,6 +259,45 @@ def reuse_section(build, paragraphs, gen):
     result["seconds_saved"] = result["off"]["seconds"] - result["on"]["seconds"]
     result["decoded_share"] = (result["on"]["prompt_tokens_decoded"] /
                                result["prompt_tokens_submitted"])
+    return result
+
+
+def parallel_run(build, parallel, gen, paragraphs):
+    command = [str(build / "engine_bench"), "parallel", str(SPEED_MODEL), str(parallel), str(gen),
+               str(paragraphs)]
+    result, share = quiet_runs(f"parallel {parallel}", lambda: one_run(lambda: measured_json(command)))
+    result["others_share"] = share
+    return result
+
+
+def parallel_section(build, paragraphs, gen, default):
+    """Aggregate generation speed with 1, 2, 4 and 8 prompts decoded together, and the
+    document of the reuse section at 1 and at the default."""
+    rows = []
+    for parallel in (1, 2, 4, 8):
+        log(f"parallel: {parallel} prompts at once")
+        rows.append(parallel_run(build, parallel, gen, 0))
+    log(f"parallel: {paragraphs} paragraphs at 1 and at {default}")
+    documents = {str(p): parallel_run(build, p, gen, paragraphs) for p in (1, default)}
+    one, best = documents["1"]["document"], documents[str(default)]["document"]
+    identical = sum(a == b for a, b in zip(one["answers"], best["answers"]))
+    for run in documents.values():
+        run["document"].pop("answers")
+    return {"rows": [{"parallel": r["parallel"], "generation_tps": r["generation_tps"],
+                      "others_share": r["others_share"]} for r in rows],
+            "default": default, "paragraphs": paragraphs,
+            "document": {p: r["document"] for p, r in documents.items()},
+            "speedup": one["seconds"] / best["seconds"], "greedy_identical": identical}
+
+
+def memory_section(build):
+    log("memory: resident memory and context costs")
+    command = [str(build / "engine_bench"), "memory", str(SPEED_MODEL)]
+    result = {}
+    for parallel in (1, 4):
+        env = dict(os.environ, AMBREL_PARALLEL=str(parallel))
+        result[str(parallel)] = run_json(command, env)
+    result["model_bytes"] = SPEED_MODEL.stat().st_size
     return result
 
 
@@ -476,6 +519,33 @@ def table(results):
                       f"(open {docx['python_docx_open_ms']:.0f}, save "
                       f"{docx['python_docx_save_ms']:.0f})."]
         lines.append("")
+    parallel = results.get("parallel")
+    if parallel:
+        base = parallel["rows"][0]["generation_tps"]
+        lines += ["**Prompts decoded together** (aggregate generated tokens/s, greedy, "
+                  "one prompt per sequence)", "",
+                  "| prompts at once | generated tokens/s | vs 1 |", "|---:|---:|---:|"]
+        for row in parallel["rows"]:
+            lines.append(f"| {row['parallel']} | {row['generation_tps']:.2f} | "
+                         f"{row['generation_tps'] / base:.2f}x |")
+        one = parallel["document"]["1"]
+        best = parallel["document"][str(parallel["default"])]
+        lines += ["", f"{parallel['paragraphs']} paragraphs (answers as long as their "
+                  f"paragraphs): {one['seconds']:.1f} s at 1, {best['seconds']:.1f} s at "
+                  f"{parallel['default']} ({parallel['speedup']:.2f}x, {one['decodes']} vs "
+                  f"{best['decodes']} decodes); greedy answers identical: "
+                  f"{parallel['greedy_identical']} of {parallel['paragraphs']}.", ""]
+    memory = results.get("memory")
+    if memory:
+        lines += ["**Resident memory** (peak, MiB) and context costs", "",
+                  "| prompts at once | after load | after context | after a call | "
+                  "make the context | empty it for the next call |", "|---:|---:|---:|---:|---:|---:|"]
+        for key in ("1", "4"):
+            m = memory[key]
+            lines.append(f"| {key} | {m['loaded']['VmHWM'] / 1024:.0f} | "
+                         f"{m['context']['VmHWM'] / 1024:.0f} | {m['call']['VmHWM'] / 1024:.0f} | "
+                         f"{m['context_seconds'] * 1e3:.0f} ms | {m['reset_seconds'] * 1e3:.1f} ms |")
+        lines += ["", f"Model file: {memory['model_bytes'] / 2**20:.0f} MiB.", ""]
     startup = results.get("startup")
     if startup:
         lines += ["**Start-up and idle cost**", "",
@@ -519,6 +589,8 @@ def main():
         "paired": lambda: paired_section(build, threads, args.prompt, args.gen, args.reps),
         "threads": lambda: threads_section(build, 256, 64, 2),
         "reuse": lambda: reuse_section(build, args.paragraphs, 8),
+        "parallel": lambda: parallel_section(build, args.paragraphs, 32, 4),
+        "memory": lambda: memory_section(build),
         "docs": lambda: docs_section(build, 5, results.get("engine") or previous("engine")),
         "startup": lambda: startup_section(build, 5),
     }

@@ -9,15 +9,12 @@ PACKAGES=(
   libgtest-dev libgmock-dev
   python3 python3-numpy
   pandoc libreoffice-writer-nogui
+  python3-docx
 )
 # scripts/fuzz.sh: clang with libFuzzer (clang 19 is the first whose C++23 mode offers
 # std::expected with this libstdc++).
 if [[ "${1:-}" == fuzz ]]; then
   PACKAGES+=(clang-19 libclang-rt-19-dev)
-fi
-# bench/run.sh: python-docx, the reference for DOCX read and write times.
-if [[ "${1:-}" == bench ]]; then
-  PACKAGES+=(python3-docx)
 fi
 
 missing=()

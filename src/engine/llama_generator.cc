@@ -154,7 +154,15 @@ const std::vector<llama_token>& EngineContext::prompt_tokens() const {
 
 void EngineContext::reset() {
   if (!runs_.empty()) return;
-  clear_all();
+  // Only the cells' bookkeeping: what earlier calls computed stays in the buffers as finite
+  // numbers that no attention reads again, and zeroing them would take tens of milliseconds.
+  bool holds = std::any_of(sequences_.begin(), sequences_.end(),
+                           [](const Sequence& s) { return !s.held.empty() || s.extra > 0; });
+  if (holds) api_.llama_memory_clear(api_.llama_get_memory(ctx_), false);
+  for (auto& s : sequences_) {
+    s.held.clear();
+    s.extra = 0;
+  }
 }
 
 // A memory with nothing recorded holds nothing and its buffers are zero already; zeroing

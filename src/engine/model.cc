@@ -76,6 +76,10 @@ Result<Engine> load_model(std::shared_ptr<const LlamaApi> api, const fs::path& m
   params.devices = nullptr;
   params.n_gpu_layers = gpu_layers;
   params.use_extra_bufts = true;  // lets the CPU backend repack weights for faster kernels
+  // Read, not mapped: the CPU backend repacks most weights into buffers of its own, and the
+  // mapped file's pages it read them from would stay resident beside the copies (1.5 GiB of
+  // a 2.3 GiB model).
+  params.load_mode = LLAMA_LOAD_MODE_NONE;
   llama_model* model = api->llama_model_load_from_file(native.c_str(), params);
   if (model == nullptr) {
     return fail(ErrorKind::engine, fmt::format("failed to load model {}", model_path.string()));
@@ -156,7 +160,9 @@ Result<std::unique_ptr<EngineContext>> create_context(const Engine& engine,
   if (settings.flash_attn_type) {
     params.flash_attn_type = static_cast<llama_flash_attn_type>(*settings.flash_attn_type);
   }
-  if (settings.swa_full) params.swa_full = *settings.swa_full;
+  // The sliding-window layers keep only their window per sequence unless asked for more: the
+  // library's full-size default costs as much memory as the full-attention layers would.
+  params.swa_full = settings.swa_full.value_or(false);
   const int32_t parallel = settings.parallel.value_or(default_parallel(engine.offloaded()));
   if (parallel > 1) {
     // One cache for all sequences: each may use the whole context, and the instruction

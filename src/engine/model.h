@@ -64,7 +64,7 @@ using EnvLookup = std::function<std::optional<std::string>(const char* name)>;
 struct ContextSettings {
   int32_t threads = 4;                     // n_threads and n_threads_batch
   std::optional<int32_t> flash_attn_type;  // nothing: the library's own choice
-  std::optional<bool> swa_full;            // nothing: the library's default
+  std::optional<bool> swa_full;            // nothing: off, only each window kept
   std::optional<int32_t> parallel;         // prompts decoded together; nothing: the default
 };
 

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/text.h"
+#include "translation/inline_tags.h"
 
 namespace quorvel {
 
@@ -143,6 +144,24 @@ bool is_reliable(std::string_view source, std::string_view candidate) {
     if (t.find(token) == std::string_view::npos) return false;
   }
   return true;
+}
+
+std::string visible_text(const Segment& segment) {
+  if (segment.tags == TagPolicy::none) return segment.text;
+  return strip_inline_tags(segment.text);
+}
+
+std::optional<std::string> accept_answer(const Segment& segment, std::string_view answer,
+                                         bool last_attempt) {
+  std::string cleaned = clean_output(segment.text, answer);
+  const bool tags_kept =
+      segment.tags == TagPolicy::none || keeps_inline_tags(segment.text, cleaned);
+  if (tags_kept && is_reliable(segment.text, cleaned)) return cleaned;
+  if (segment.tags != TagPolicy::strip || !last_attempt) return std::nullopt;
+  // The words alone are judged: lost tags also make an answer shorter than its source.
+  std::string stripped(trim(strip_inline_tags(cleaned)));
+  if (!is_reliable(strip_inline_tags(segment.text), stripped)) return std::nullopt;
+  return stripped;
 }
 
 }  // namespace quorvel

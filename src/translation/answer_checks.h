@@ -3,8 +3,11 @@
 // an answer can be trusted. Pure functions of their inputs.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+
+#include "translation/request.h"
 
 namespace quorvel {
 
@@ -23,5 +26,15 @@ std::string clean_output(std::string_view source, std::string_view output);
 /// Accepts a cleaned answer only if its length is plausible for the source and it keeps
 /// every web address, e-mail address and {placeholder} of the source verbatim.
 bool is_reliable(std::string_view source, std::string_view candidate);
+
+/// The text the model was shown for a segment, with any inline tags taken out: what decides
+/// whether it needs translating and what the language is detected from.
+std::string visible_text(const Segment& segment);
+
+/// The cleaned answer when it can be used for the segment: reliable, and for a tagged
+/// segment holding every tag exactly once, properly nested. On the last attempt a
+/// segment whose tags may be stripped takes the answer without tags when only they fail.
+std::optional<std::string> accept_answer(const Segment& segment, std::string_view answer,
+                                         bool last_attempt);
 
 }  // namespace quorvel

@@ -30,8 +30,8 @@ constexpr DocumentKind DOCUMENT_KINDS[] = {
     {"srt", [](const std::string& p) { return as_document(parse_subtitles(p)); }},
     {"vtt", [](const std::string& p) { return as_document(parse_subtitles(p)); }},
     {"txt", [](const std::string& p) { return as_document(parse_plain_text(p)); }},
-    {"md", [](const std::string& p) { return as_document(parse_plain_text(p)); }},
-    {"markdown", [](const std::string& p) { return as_document(parse_plain_text(p)); }},
+    {"md", [](const std::string& p) { return as_document(parse_markdown(p)); }},
+    {"markdown", [](const std::string& p) { return as_document(parse_markdown(p)); }},
 };
 
 std::string result_text(const Translations& translations, const std::string& target,

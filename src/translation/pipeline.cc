@@ -32,7 +32,7 @@ SamplingParams sampling(float temperature) {
 std::string detection_sample(std::span<const Segment> segments) {
   std::string sample;
   for (const auto& segment : segments) {
-    sample += segment.text;
+    sample += visible_text(segment);
     const bool full = sample.size() >= DETECTION_SAMPLE_BYTES;
     sample += '\n';
     if (full) break;
@@ -79,6 +79,26 @@ class Reporter {
   GenerationControl control_;
 };
 
+// One segment with both attempts of the schedule; the first accepted answer, or nothing.
+std::optional<std::string> translate_alone(Generator& generator, const TranslationRequest& request,
+                                           const Segment& segment, Progress* progress) {
+  const std::string& text = segment.text;
+  if (needs_no_translation(visible_text(segment))) return text;
+  const std::string prompt = build_prompt(request, text);
+  const uint32_t budget = token_budget(text);
+  const Reporter reporter(progress);
+  auto control =
+      reporter.control([&](std::size_t, double fraction) { reporter.update(fraction, 1); });
+  for (float temperature : {FIRST_TEMPERATURE, RETRY_TEMPERATURE}) {
+    if (reporter.stopped()) return std::nullopt;
+    auto answer = generator.generate(prompt, budget, sampling(temperature), control);
+    if (!answer) continue;
+    const bool last = temperature == RETRY_TEMPERATURE;
+    if (auto accepted = accept_answer(segment, *answer, last)) return accepted;
+  }
+  return std::nullopt;
+}
+
 // The working state of one translate_segments call.
 class Batch {
  public:
@@ -122,14 +142,16 @@ class Batch {
 
 // Passes through what needs no translation and keeps only the first of equal trimmed texts.
 void Batch::plan() {
-  std::unordered_map<std::string_view, std::size_t> first_with_text;
+  // Equal texts under different tag policies may end differently, so each policy has its own.
+  std::unordered_map<std::string_view, std::size_t> first_with_text[3];
   for (std::size_t i = 0; i < segments_.size(); ++i) {
     const std::string& text = segments_[i].text;
-    if (needs_no_translation(text)) {
+    if (needs_no_translation(visible_text(segments_[i]))) {
       settle(i, text);
       continue;
     }
-    auto [it, inserted] = first_with_text.try_emplace(trim(text), i);
+    auto& first = first_with_text[static_cast<std::size_t>(segments_[i].tags)];
+    auto [it, inserted] = first.try_emplace(trim(text), i);
     if (inserted) {
       pending_.push_back(i);
     } else {
@@ -147,10 +169,8 @@ void Batch::settle(std::size_t position, const std::optional<std::string>& trans
 }
 
 void Batch::handle_answer(std::size_t position, std::string_view answer, bool last) {
-  const std::string& source = segments_[position].text;
-  std::string cleaned = clean_output(source, answer);
-  if (is_reliable(source, cleaned)) {
-    settle(position, std::move(cleaned));
+  if (auto accepted = accept_answer(segments_[position], answer, last)) {
+    settle(position, std::move(accepted));
   } else if (!last) {
     retry_.push_back(position);
   } else {
@@ -189,7 +209,7 @@ void Batch::run_pass(float temperature, bool last) {
   for (std::size_t j = 0;
        j < pending_.size() && !reporter_.stopped() && !generator_.lasting_failure(); ++j) {
     if (done[j]) continue;
-    settle(pending_[j], translate_one(generator_, request_, segments_[pending_[j]].text));
+    settle(pending_[j], translate_alone(generator_, request_, segments_[pending_[j]], nullptr));
     report();
   }
   pending_ = std::move(retry_);
@@ -200,20 +220,7 @@ void Batch::run_pass(float temperature, bool last) {
 
 std::optional<std::string> translate_one(Generator& generator, const TranslationRequest& request,
                                          std::string_view text, Progress* progress) {
-  if (needs_no_translation(text)) return std::string(text);
-  const std::string prompt = build_prompt(request, text);
-  const uint32_t budget = token_budget(text);
-  const Reporter reporter(progress);
-  auto control =
-      reporter.control([&](std::size_t, double fraction) { reporter.update(fraction, 1); });
-  for (float temperature : {FIRST_TEMPERATURE, RETRY_TEMPERATURE}) {
-    if (reporter.stopped()) return std::nullopt;
-    auto answer = generator.generate(prompt, budget, sampling(temperature), control);
-    if (!answer) continue;
-    std::string cleaned = clean_output(text, *answer);
-    if (is_reliable(text, cleaned)) return cleaned;
-  }
-  return std::nullopt;
+  return translate_alone(generator, request, Segment{std::string(text)}, progress);
 }
 
 Translations translate_segments(Generator& generator, const TranslationRequest& request,

@@ -59,6 +59,7 @@ TEST(ContextSettings, TuningVariablesAreReadStrictly) {
     int32_t threads;
     std::optional<int32_t> flash_attn;
     std::optional<bool> swa_full;
+    std::optional<int32_t> parallel = std::nullopt;
   };
   const std::optional<int32_t> on = LLAMA_FLASH_ATTN_TYPE_ENABLED;
   const std::optional<int32_t> off = LLAMA_FLASH_ATTN_TYPE_DISABLED;
@@ -81,6 +82,12 @@ TEST(ContextSettings, TuningVariablesAreReadStrictly) {
       {{{"AMBREL_SWA_FULL", "true"}}, 4, std::nullopt, std::nullopt},
       {{{"AMBREL_SWA_FULL", "01"}}, 4, std::nullopt, std::nullopt},
       {{{"AMBREL_SWA_FULL", "+1"}}, 4, std::nullopt, std::nullopt},
+      {{{"AMBREL_PARALLEL", "1"}}, 4, std::nullopt, std::nullopt, 1},
+      {{{"AMBREL_PARALLEL", "+6"}}, 4, std::nullopt, std::nullopt, 6},
+      {{{"AMBREL_PARALLEL", "1000"}}, 4, std::nullopt, std::nullopt, MAX_PARALLEL},
+      {{{"AMBREL_PARALLEL", "0"}}, 4, std::nullopt, std::nullopt},
+      {{{"AMBREL_PARALLEL", "-2"}}, 4, std::nullopt, std::nullopt},
+      {{{"AMBREL_PARALLEL", "four"}}, 4, std::nullopt, std::nullopt},
       {{{"AMBREL_THREADS", "3"}, {"AMBREL_FLASH_ATTN", "1"}, {"AMBREL_SWA_FULL", "1"}},
        3,
        on,
@@ -98,6 +105,7 @@ TEST(ContextSettings, TuningVariablesAreReadStrictly) {
     EXPECT_EQ(settings.threads, c.threads) << label;
     EXPECT_EQ(settings.flash_attn_type, c.flash_attn) << label;
     EXPECT_EQ(settings.swa_full, c.swa_full) << label;
+    EXPECT_EQ(settings.parallel, c.parallel) << label;
   }
 }
 
@@ -138,12 +146,18 @@ TEST_F(ModelTest, ContextsAreSizedAndTunedAndStartEmpty) {
 
   testing::ScopedEnv env;
   env.set("AMBREL_THREADS", "1");
+  env.unset("AMBREL_PARALLEL");
   auto first = create_context(engine());
   ASSERT_TRUE(first) << first.error().message;
   EXPECT_EQ((*first)->context_length(), CONTEXT_POSITIONS);
   EXPECT_EQ(reinterpret_cast<int32_t (*)(llama_context*)>(*n_threads)((*first)->context()), 1);
   ASSERT_TRUE((*first)->generate("<start_of_turn>user\nHi", 2, SamplingParams{}));
   EXPECT_FALSE((*first)->prompt_tokens().empty());
+
+  // Prompts go together on four sequences on the CPU unless told otherwise.
+  EXPECT_EQ((*first)->sequences(), 4);
+  env.set("AMBREL_PARALLEL", "1");
+  EXPECT_EQ((*create_context(engine()))->sequences(), 1);
 
   // The next tool call's context carries nothing over.
   auto second = create_context(engine());

@@ -34,7 +34,9 @@ class ParallelGenerationTest : public RealEngineTest {
     ContextSettings settings = test_settings();
     settings.parallel = parallel;
     auto ctx = new_context(settings);
-    if (ctx) EXPECT_EQ(ctx->sequences(), parallel);
+    if (ctx) {
+      EXPECT_EQ(ctx->sequences(), parallel);
+    }
     return ctx;
   }
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine/generator.h"
+#include "translation/inline_tags.h"
 
 namespace quorvel {
 
@@ -36,6 +37,13 @@ class FakeGenerator : public Generator {
   static Answer tagged(std::string tag) {
     return [tag](std::string_view text, const SamplingParams&) {
       return "[" + tag + "] " + std::string(text);
+    };
+  }
+
+  /// Like tagged(), but with every inline tag of the text lost, as a model that breaks them.
+  static Answer tags_lost(std::string tag) {
+    return [tag](std::string_view text, const SamplingParams&) {
+      return "[" + tag + "] " + strip_inline_tags(text);
     };
   }
 

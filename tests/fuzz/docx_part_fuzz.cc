@@ -1,5 +1,6 @@
 // One XML part of a Word document: extraction, then write-back with the source texts and with
-// translations full of characters XML must escape or cannot hold.
+// translations full of characters XML must escape or cannot hold, and with answers that keep
+// the inline tags.
 // Checks: a part that could be read can always be rewritten, and the result is still a
 // well-formed part that extraction reads again.
 
@@ -41,8 +42,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   auto slots = quorvel::extract_part(xml, segments);
   if (!slots) return 0;
 
+  // Answers that keep every inline tag, so tagged paragraphs are rebuilt run by run.
+  quorvel::Translations tagged;
+  for (const auto& segment : segments) tagged.emplace_back("\n\t" + segment.text + " <&>");
   for (const auto& translations :
-       {quorvel::Translations(segments.size()), awkward_translations(segments.size())}) {
+       {quorvel::Translations(segments.size()), awkward_translations(segments.size()), tagged}) {
     auto rewritten = quorvel::rewrite_part(xml, *slots, segments, translations);
     FUZZ_CHECK(rewritten.has_value());
     std::vector<quorvel::Segment> again;

@@ -172,6 +172,24 @@ TEST(TranslateSegments, RejectedAnswersGetOneGreedyRetry) {
   EXPECT_EQ(generator.batch_calls(), 2u);
 }
 
+TEST(TranslateSegments, BrokenTagsGetTheRetryThenFollowTheSegmentsPolicy) {
+  const std::string text = "Read <g1>the manual</g1> on <x2/> first.";
+  const Segment segments[] = {
+      {text, TagPolicy::strip}, {text + " ", TagPolicy::required}, {"Plain <g1> text"}};
+  // Sampled answers lose the tags, greedy ones keep them: the retry settles both.
+  FakeGenerator healed([](std::string_view t, const SamplingParams& params) {
+    return params.temperature > 0 ? "[xx] " + strip_inline_tags(t) : tagged(t);
+  });
+  EXPECT_EQ(translate_segments(healed, TO_GERMAN, segments),
+            (Translations{tagged(text), tagged(text), "[xx] Plain  text"}));
+
+  // Lost twice: a Word paragraph takes the words, Markdown-like markup keeps its source.
+  FakeGenerator broken(FakeGenerator::tags_lost("xx"));
+  EXPECT_EQ(translate_segments(broken, TO_GERMAN, segments),
+            (Translations{"[xx] Read the manual on  first.", std::nullopt, "[xx] Plain  text"}));
+  EXPECT_EQ(broken.calls().size(), 5u);  // one retry each, no extra generation
+}
+
 TEST(TranslateSegments, TextsRejectedTwiceAndTheirDuplicatesKeepNoTranslation) {
   FakeGenerator generator([](std::string_view text, const SamplingParams&) {
     return text == "Keep me" ? std::string("\"\"") : tagged(text);

@@ -1,8 +1,8 @@
 #pragma once
 // Word documents (DOCX packages). Extraction reads the text parts of the package and makes
 // one segment per paragraph with text, plus a positional map of every <w:t> element of
-// each part; write-back copies the package entry by entry and rewrites those parts, putting
-// each paragraph's whole translation into its first <w:t> and emptying the others.
+// each part; write-back copies the package entry by entry and rewrites the translated
+// paragraphs of those parts (docx_paragraphs.h says how), leaving every other byte alone.
 
 #include <cstddef>
 #include <string>
@@ -49,10 +49,11 @@ Result<DocxDocument> extract_docx(const std::string& path);
 /// is the parser's ("xml: ..." or "xml text: ..."); extract_docx adds the part name.
 Result<std::vector<TextSlot>> extract_part(std::string_view xml, std::vector<Segment>& segments);
 
-/// The part with each carrier <w:t> holding its segment's text (the translation when
-/// present, otherwise the source text) and each cleared one emptied; every other byte is
-/// copied unchanged. Fails with "xml: ...", "unterminated <w:t>", or when the part no
-/// longer has the text elements the slots were made from.
+/// The part with each translated paragraph rewritten: a plain one has the whole translation
+/// in its carrier <w:t> (line feeds and tabs as <w:br/> and <w:tab/>) and its other text
+/// elements emptied; a tagged one gets new runs, hyperlinks and fields in the translation's
+/// order. A paragraph whose translation is absent, or equal to its text, keeps every byte.
+/// Fails with "xml: ..." or when the part no longer holds what the slots were made from.
 Result<std::string> rewrite_part(std::string_view xml, const std::vector<TextSlot>& slots,
                                  const std::vector<Segment>& segments,
                                  const Translations& translations);

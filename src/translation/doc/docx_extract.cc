@@ -4,77 +4,13 @@
 
 #include "platform/text.h"
 #include "translation/doc/docx.h"
+#include "translation/doc/docx_paragraphs.h"
 #include "translation/doc/docx_xml.h"
 #include "translation/doc/docx_zip.h"
 #include "translation/doc/limits.h"
 
 namespace quorvel {
 namespace {
-
-// Builds the slot list of one part and its paragraphs' segments, event by event.
-class PartExtractor : public XmlHandler {
- public:
-  explicit PartExtractor(std::vector<Segment>& segments) : segments_(segments) {}
-
-  void start(std::string_view name, ByteSpan, bool self_closing) override {
-    if (overflow_) return;
-    if (name == "w:t") {
-      paragraph_slots_.push_back(slots_.size());
-      slots_.push_back(TextSlot{});
-      if (!self_closing) in_text_ = true;
-    } else if (self_closing && !in_text_) {
-      if (name == "w:br") text_ += '\n';
-      if (name == "w:tab") text_ += '\t';
-    }
-  }
-
-  void end(std::string_view name, ByteSpan) override {
-    if (name == "w:t") in_text_ = false;
-    if (name == "w:p") finish_paragraph();
-  }
-
-  // CDATA content arrives here too: it is text of the element, and leaving it out of the
-  // segment would lose it when the element's content is replaced.
-  void text(std::string_view decoded) override {
-    if (in_text_ && !overflow_) text_ += decoded;
-  }
-
-  bool in_text() const override { return in_text_; }
-
-  std::vector<TextSlot> finish() {
-    finish_paragraph();  // text after the last paragraph end counts as a paragraph
-    return std::move(slots_);
-  }
-
-  /// Set once the document has more segments than allowed; the rest of the part is then
-  /// only parsed, not collected.
-  bool overflow() const { return overflow_; }
-
- private:
-  void finish_paragraph() {
-    if (overflow_) return;
-    if (!is_blank(text_) && !paragraph_slots_.empty()) {
-      if (segments_.size() == MAX_DOCUMENT_SEGMENTS) {
-        overflow_ = true;
-        return;
-      }
-      std::size_t segment = segments_.size();
-      segments_.push_back(Segment{std::move(text_)});
-      for (std::size_t i = 0; i < paragraph_slots_.size(); ++i) {
-        slots_[paragraph_slots_[i]] = {i == 0 ? SlotRole::carrier : SlotRole::cleared, segment};
-      }
-    }
-    text_.clear();
-    paragraph_slots_.clear();
-  }
-
-  std::vector<Segment>& segments_;
-  std::vector<TextSlot> slots_;
-  std::vector<std::size_t> paragraph_slots_;
-  std::string text_;
-  bool in_text_ = false;
-  bool overflow_ = false;
-};
 
 bool is_numbered_part(const std::string& name, std::string_view prefix) {
   return name.starts_with(prefix) && name.ends_with(".xml");
@@ -116,15 +52,30 @@ std::vector<std::size_t> choose_parts(const std::vector<ZipEntry>& entries) {
 }  // namespace
 
 Result<std::vector<TextSlot>> extract_part(std::string_view xml, std::vector<Segment>& segments) {
-  std::size_t segments_before = segments.size();
-  PartExtractor extractor(segments);
-  auto parsed = parse_xml(xml, extractor);
-  auto slots = extractor.finish();
-  if (!parsed || extractor.overflow()) {
+  const std::size_t segments_before = segments.size();
+  std::vector<TextSlot> slots;
+  bool overflow = false;
+  auto scanned = scan_paragraphs(xml, [&](DocxParagraph&& paragraph) {
+    if (segments.size() == MAX_DOCUMENT_SEGMENTS) {
+      overflow = true;
+      return false;
+    }
+    const std::size_t segment = segments.size();
+    const TagPolicy tags = paragraph.tags.empty() ? TagPolicy::none : TagPolicy::strip;
+    segments.push_back(Segment{std::move(paragraph.text), tags});
+    for (std::size_t i = 0; i < paragraph.text_slots.size(); ++i) {
+      std::size_t position = paragraph.text_slots[i];
+      if (slots.size() <= position) slots.resize(position + 1);
+      slots[position] = {i == 0 ? SlotRole::carrier : SlotRole::cleared, segment};
+    }
+    return true;
+  });
+  if (!scanned || overflow) {
     segments.resize(segments_before);
-    if (!parsed) return std::unexpected(parsed.error());
+    if (!scanned) return std::unexpected(scanned.error());
     return too_many_segments();
   }
+  slots.resize(*scanned);
   return slots;
 }
 

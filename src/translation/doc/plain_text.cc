@@ -51,8 +51,10 @@ class PlainParser {
 
   void flush_paragraph() {
     if (!is_blank(paragraph_)) {
-      document_.blocks.emplace_back(std::in_place_type<plain_text::SegmentRef>,
-                                    document_.segments.size());
+      plain_text::SegmentRef ref;
+      ref.segment = document_.segments.size();
+      ref.source = paragraph_.substr(0, paragraph_.size() - 1);  // every line ends with '\n'
+      document_.blocks.emplace_back(std::move(ref));
       document_.segments.push_back(Segment{std::string(trim_end(paragraph_))});
     }
     paragraph_.clear();
@@ -107,10 +109,25 @@ std::string render_plain_text(const PlainDocument& document, const Translations&
       out += literal->text;
       continue;
     }
-    auto index = std::get<plain_text::SegmentRef>(block).segment;
-    const auto& translation = translations[index];
-    out += translation ? trim_end(*translation) : std::string_view(document.segments[index].text);
-    out += '\n';
+    const auto& ref = std::get<plain_text::SegmentRef>(block);
+    const auto& translation = translations[ref.segment];
+    if (!translation || *translation == document.segments[ref.segment].text) {
+      out += ref.source;  // kept: not a byte changes
+    } else {
+      std::string text(trim_end(*translation));
+      if (!ref.markup.empty()) text = restore_inline_tags(text, ref.markup);
+      for (char c : text) {
+        if (c != '\n') {
+          out += c;
+        } else if (ref.single_line) {
+          out += ' ';
+        } else {
+          out += '\n';
+          out += ref.continuation;
+        }
+      }
+    }
+    if (ref.line_end) out += '\n';
   }
   return out;
 }

@@ -5,6 +5,7 @@
 #include "platform/files.h"
 #include "platform/text.h"
 #include "translation/doc/limits.h"
+#include "translation/doc/subtitle_markup.h"
 
 namespace quorvel {
 namespace {
@@ -63,14 +64,68 @@ std::string without_blank_lines(std::string_view text) {
   return out;
 }
 
+// A dialogue line: a dash (not the start of a longer run of them) and the spaces after it.
+std::size_t dash_length(std::string_view line) {
+  if (!line.starts_with('-') || line.starts_with("--")) return 0;
+  std::size_t n = 1;
+  while (n < line.size() && line[n] == ' ') ++n;
+  return n;
+}
+
+bool is_dialogue(std::string_view text) {
+  std::size_t lines = 0;
+  std::size_t pos = 0;
+  while (auto line = next_line(text, pos)) {
+    if (dash_length(*line) == 0 || dash_length(*line) == line->size()) return false;
+    ++lines;
+  }
+  return lines >= 2;
+}
+
+void add_text(SubtitleDocument& document, subtitles::Cue& cue, std::string_view dash,
+              std::string_view text) {
+  SubtitleText split = split_subtitle_markup(text);
+  subtitles::CueText part;
+  part.segment = document.segments.size();
+  part.prefix = std::string(dash) + split.prefix;
+  part.suffix = std::move(split.suffix);
+  part.source = std::string(split.source);
+  part.markup = std::move(split.tagged.markup);
+  const TagPolicy policy = part.markup.empty() ? TagPolicy::none : TagPolicy::required;
+  document.segments.push_back(Segment{std::move(split.tagged.text), policy});
+  cue.texts.push_back(std::move(part));
+}
+
+// The translation of one text of a cue, shaped like the text it replaces; `max_lines` 0
+// for a dialogue line, which stays one line.
+std::string translated_text(std::string_view translation, const subtitles::CueText& part,
+                            std::size_t line_count, bool dialogue) {
+  auto text = std::string(trim(translation));
+  if (dialogue) {
+    for (auto& c : text) c = c == '\n' ? ' ' : c;
+  } else if (text.find('\n') != std::string::npos) {
+    text = without_blank_lines(text);
+  } else if (line_count >= 2) {
+    text = reflow_cue_text(text, std::min<std::size_t>(line_count, 3));
+  }
+  return part.markup.empty() ? text : restore_inline_tags(text, part.markup);
+}
+
 std::string cue_text(const subtitles::Cue& cue, const SubtitleDocument& document,
                      const Translations& translations) {
-  const auto& translation = translations[cue.segment];
-  if (!translation) return document.segments[cue.segment].text;
-  auto text = trim(*translation);
-  if (text.find('\n') != std::string_view::npos) return without_blank_lines(text);
-  if (cue.line_count < 2) return std::string(text);
-  return reflow_cue_text(text, std::min<std::size_t>(cue.line_count, 3));
+  std::string out;
+  for (const auto& part : cue.texts) {
+    if (!out.empty()) out += '\n';
+    out += part.prefix;
+    const auto& translation = translations[part.segment];
+    if (!translation || *translation == document.segments[part.segment].text) {
+      out += part.source;  // kept: not a byte changes
+    } else {
+      out += translated_text(*translation, part, cue.line_count, cue.dialogue);
+    }
+    out += part.suffix;
+  }
+  return out;
 }
 
 }  // namespace
@@ -93,9 +148,23 @@ Result<SubtitleDocument> split_subtitles(std::string_view text) {
     }
     subtitles::Cue cue;
     cue.header = join_lines(block.lines, 0, block.timing + 1);
-    cue.segment = document.segments.size();
     cue.line_count = block.count - block.timing - 1;
-    document.segments.push_back(Segment{join_lines(block.lines, block.timing + 1, block.count)});
+    std::string text = join_lines(block.lines, block.timing + 1, block.count);
+    // A dialogue may sit inside markup around the whole cue (<i>- Hi\n- Bye</i>).
+    SubtitleText whole = split_subtitle_markup(text);
+    cue.dialogue = is_dialogue(whole.source);
+    if (cue.dialogue) {
+      std::size_t line_pos = 0;
+      while (auto line = next_line(whole.source, line_pos)) {
+        std::size_t dash = dash_length(*line);
+        add_text(document, cue, line->substr(0, dash), line->substr(dash));
+      }
+      cue.texts.front().prefix.insert(0, whole.prefix);
+      cue.texts.back().suffix += whole.suffix;
+    } else {
+      add_text(document, cue, {}, text);
+    }
+    if (document.segments.size() > MAX_DOCUMENT_SEGMENTS) return too_many_segments();
     document.items.push_back(std::move(cue));
   }
   if (!literal.empty()) document.items.push_back(subtitles::Literal{std::move(literal)});

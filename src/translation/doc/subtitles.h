@@ -1,7 +1,8 @@
 #pragma once
 // SubRip (SRT) and WebVTT subtitles, handled by one code path: each cue's text is one
-// segment; numbers, identifiers, timing lines, headers, comments and blank lines are
-// carried over byte for byte.
+// segment (each line of a dialogue one of its own, its dash kept out); numbers, identifiers,
+// timing lines, headers, comments and blank lines are carried over byte for byte. Markup in
+// the text travels as inline tags (subtitle_markup.h).
 
 #include <cstddef>
 #include <string>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "platform/error.h"
+#include "translation/inline_tags.h"
 #include "translation/request.h"
 
 namespace quorvel {
@@ -21,10 +23,20 @@ struct Literal {
   std::string text;
 };
 
+/// One segment of a cue: its whole text, or one line of a dialogue.
+struct CueText {
+  std::size_t segment = 0;  // index into the document's segments
+  std::string prefix;       // kept outside the text: a dialogue dash, markup around it all
+  std::string suffix;
+  std::string source;             // the text between, as in the file
+  std::vector<TagMarkup> markup;  // what the segment's inline tags stand for
+};
+
 struct Cue {
   std::string header;          // lines up to and including the timing line, no final line feed
-  std::size_t segment = 0;     // index into the document's segments
+  std::vector<CueText> texts;  // one, or one per line of a dialogue
   std::size_t line_count = 0;  // text lines of the cue in the file (1 or more)
+  bool dialogue = false;       // every line starts with a dash and is a segment of its own
 };
 
 }  // namespace subtitles
@@ -33,7 +45,7 @@ using SubtitleItem = std::variant<subtitles::Literal, subtitles::Cue>;
 
 struct SubtitleDocument {
   std::vector<SubtitleItem> items;  // the whole file, in order
-  std::vector<Segment> segments;    // one per cue: its text lines joined by line feeds
+  std::vector<Segment> segments;    // per cue (or dialogue line): its text without its markers
 };
 
 /// Reads a UTF-8 subtitle file. Fails with "reading {path}" or, when no block has a timing

@@ -44,15 +44,17 @@ TEST(DocxExtract, ParagraphsBecomeSegmentsAndSlots) {
     std::string slots;
   };
   const Case cases[] = {
-      {"runs join without separator",
-       "<w:p><w:r><w:rPr><w:b/></w:rPr><w:t>Hel</w:t></w:r><w:r><w:t xml:space=\"preserve\">lo "
-       "</w:t></w:r><w:r><w:t>world</w:t></w:r></w:p>",
+      {"runs of one formatting join without separator",
+       "<w:p><w:r><w:rPr><w:b/></w:rPr><w:t>Hel</w:t></w:r><w:r><w:rPr><w:b/></w:rPr>"
+       "<w:t xml:space=\"preserve\">lo </w:t></w:r><w:r><w:rPr><w:b/></w:rPr><w:t>world</w:t>"
+       "</w:r></w:p>",
        {"Hello world"},
        "C0 L0 L0"},
-      {"tabs, tab stops and breaks of every type",
+      {"tabs and line breaks; tab stops and page breaks are layout, not text",
        "<w:p><w:pPr><w:tabs><w:tab w:val=\"left\" w:pos=\"720\"/></w:tabs></w:pPr><w:r><w:tab/>"
-       "<w:t>A</w:t><w:br/><w:t>B</w:t><w:br w:type=\"page\"/></w:r></w:p>",
-       {"\t\tA\nB\n"},
+       "<w:t>A</w:t><w:br/><w:t>B</w:t><w:cr/><w:br w:type=\"textWrapping\"/>"
+       "<w:br w:type=\"page\"/></w:r></w:p>",
+       {"\tA\nB\n\n"},
        "C0 L0"},
       {"blank paragraphs stay unchanged",
        "<w:p><w:r><w:t xml:space=\"preserve\">  </w:t><w:br/></w:r></w:p><w:p/>" + paragraph("x"),

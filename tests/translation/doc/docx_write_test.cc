@@ -46,18 +46,19 @@ TEST(DocxRewrite, ChangesOnlyTheTextElementsOfTranslatedParagraphs) {
     std::string expected;
   };
   const Case cases[] = {
-      {"whole translation in the first run, other runs emptied",
-       "<w:p><w:r><w:rPr><w:b/></w:rPr><w:t>Hel</w:t></w:r><w:r><w:rPr><w:i/></w:rPr>"
-       "<w:t xml:space=\"preserve\">lo </w:t></w:r><w:r><w:t>world</w:t></w:r></w:p>",
-       {"Bonjour le monde"},
-       "<w:p><w:r><w:rPr><w:b/></w:rPr><w:t xml:space=\"preserve\">Bonjour le monde</w:t></w:r>"
-       "<w:r><w:rPr><w:i/></w:rPr><w:t xml:space=\"preserve\"></w:t></w:r>"
-       "<w:r><w:t xml:space=\"preserve\"></w:t></w:r></w:p>"},
-      {"absent translation still moves the source into the first element",
-       "<w:p><w:r><w:t>A</w:t><w:br/><w:t>B</w:t></w:r></w:p>",
-       {std::nullopt},
-       "<w:p><w:r><w:t xml:space=\"preserve\">A\nB</w:t><w:br/>"
-       "<w:t xml:space=\"preserve\"></w:t></w:r></w:p>"},
+      {"whole translation in the first element, others emptied, breaks as elements",
+       "<w:p><w:r><w:t>Hel</w:t></w:r><w:r><w:t xml:space=\"preserve\">lo </w:t><w:br/>"
+       "<w:t>world</w:t></w:r></w:p>",
+       {"Bonjour\tle\n\nmonde\n"},
+       "<w:p><w:r><w:t xml:space=\"preserve\">Bonjour</w:t><w:tab/><w:t xml:space=\"preserve\">le"
+       "</w:t><w:br/><w:br/><w:t xml:space=\"preserve\">monde</w:t><w:br/></w:r><w:r>"
+       "<w:t xml:space=\"preserve\"></w:t><w:t xml:space=\"preserve\"></w:t></w:r></w:p>"},
+      {"a kept paragraph, and one translated to itself, are not touched",
+       "<w:p><w:r><w:t>A</w:t><w:br/><w:t>B</w:t></w:r></w:p>"
+       "<w:p><w:r><w:t xml:space='preserve'>C </w:t></w:r><w:r><w:t>D</w:t></w:r></w:p>",
+       {std::nullopt, "C D"},
+       "<w:p><w:r><w:t>A</w:t><w:br/><w:t>B</w:t></w:r></w:p>"
+       "<w:p><w:r><w:t xml:space='preserve'>C </w:t></w:r><w:r><w:t>D</w:t></w:r></w:p>"},
       {"attributes kept as written, xml:space replaced, odd spacing elsewhere untouched",
        "<w:p  w:rsidR = 'A1' ><w:r><w:t xml:space='default' w:x='&amp;1'\n>x</w:t ></w:r></w:p>",
        {"y"},
@@ -84,7 +85,8 @@ TEST(DocxRewrite, ChangesOnlyTheTextElementsOfTranslatedParagraphs) {
       {"characters XML cannot hold are dropped, bytes that are not UTF-8 replaced",
        paragraph("x"),
        {"a\x01\x0B\tb\xFF"},
-       paragraph_with_preserve("a\tb\xEF\xBF\xBD")},
+       "<w:p><w:r><w:t xml:space=\"preserve\">a</w:t><w:tab/><w:t xml:space=\"preserve\">"
+       "b\xEF\xBF\xBD</w:t></w:r></w:p>"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -103,7 +105,7 @@ TEST(DocxRewrite, RefusesAPartThatNoLongerMatchesItsSlots) {
             "read");
   auto broken = rewrite_part("<w:document><w:t>", *slots, segments, {"x", "y"});
   ASSERT_FALSE(broken);
-  EXPECT_EQ(broken.error().message.substr(0, 5), "xml: ");
+  EXPECT_EQ(broken.error().message.substr(0, 3), "xml");
 }
 
 std::string random_bytes(std::size_t size) {

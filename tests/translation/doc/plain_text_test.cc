@@ -73,10 +73,12 @@ TEST(PlainText, SplitsParagraphsAndKeepsEverythingElse) {
   }
 }
 
-TEST(PlainText, AbsentTranslationKeepsSourceAndTranslationLosesTrailingSpace) {
-  auto document = split_plain_text("One  \nline\n\nTwo\n");
+TEST(PlainText, AKeptParagraphKeepsItsBytesAndATranslationLosesTrailingSpace) {
+  auto document = split_plain_text("One  \nline \t\n\nTwo\n\nThree \n");
   ASSERT_TRUE(document);
-  EXPECT_EQ(render_plain_text(*document, {std::nullopt, " Deux \n\n"}), "One  \nline\n\n Deux\n");
+  // The third is passed through unchanged: the same as kept.
+  EXPECT_EQ(render_plain_text(*document, {std::nullopt, " Deux \n\n", "Three"}),
+            "One  \nline \t\n\n Deux\n\nThree \n");
 }
 
 TEST(PlainText, NoParagraphIsAnError) {

@@ -26,11 +26,11 @@ TEST(Subtitles, SrtRoundTripEndsEveryCueWithABlankLine) {
       "2\n00:00:03,000 --> 00:00:04,500\nTwo\n<i>lines</i>\n";
   auto document = split_subtitles(srt);
   ASSERT_TRUE(document) << document.error().message;
-  EXPECT_EQ(texts(*document), (std::vector<std::string>{"Hello there", "Two\n<i>lines</i>"}));
+  EXPECT_EQ(texts(*document), (std::vector<std::string>{"Hello there", "Two\n<g1>lines</g1>"}));
   EXPECT_EQ(render_subtitles(*document, absent(*document)), srt + "\n");
-  EXPECT_EQ(render_subtitles(*document, {"Bonjour", "Deux\nlignes"}),
+  EXPECT_EQ(render_subtitles(*document, {"Bonjour", "Deux\n<g1>lignes</g1>"}),
             "1\n00:00:01,000 --> 00:00:02,000\nBonjour\n\n"
-            "2\n00:00:03,000 --> 00:00:04,500\nDeux\nlignes\n\n");
+            "2\n00:00:03,000 --> 00:00:04,500\nDeux\n<i>lignes</i>\n\n");
 }
 
 TEST(Subtitles, KeepsHeadersCommentsOddBlocksAndBlankLinesLiterally) {
@@ -113,6 +113,54 @@ TEST(Subtitles, ReadsAndWritesFiles) {
   auto bad = parse_subtitles(dir.file("bad.vtt"));
   ASSERT_FALSE(bad);
   EXPECT_EQ(bad.error().message, "reading " + dir.file("bad.vtt"));
+}
+
+TEST(Subtitles, MarkupTravelsAsTagsAndDialogueLinesKeepTheirDashes) {
+  struct Case {
+    const char* name;
+    std::string cue_lines;
+    std::vector<std::string> segments;
+    std::vector<std::string> translations;
+    std::string written;
+  };
+  const Case cases[] = {
+      {"markup around the whole cue stays outside",
+       "<i>Whole cue\nin italics</i>",
+       {"Whole cue\nin italics"},
+       {"Ganzer Satz\nkursiv"},
+       "<i>Ganzer Satz\nkursiv</i>"},
+      {"dialogue lines are segments of their own",
+       "- Hello.\n-<b>Hi</b> there.",
+       {"Hello.", "<g1>Hi</g1> there."},
+       {"Hallo.", "Und <g1>hallo</g1>\nauch."},
+       "- Hallo.\n-Und <b>hallo</b> auch."},
+      {"a dialogue inside markup around the whole cue",
+       "<i>- Where?\n- <b>Here</b>.</i>",
+       {"Where?", "<g1>Here</g1>."},
+       {"Wo?", "<g1>Hier</g1>."},
+       "<i>- Wo?\n- <b>Hier</b>.</i>"},
+      {"a voice never closed and an override lead the cue; timestamps are placeholders",
+       "{\\an8}<v Anna>Never <00:00:01.000>drink <c.loud>the</c> water",
+       {"Never <x1/>drink <g2>the</g2> water"},
+       {"Trink <g2>das</g2> Wasser <x1/>nie"},
+       "{\\an8}<v Anna>Trink <c.loud>das</c> Wasser <00:00:01.000>nie"},
+      {"font, underline and language spans; a stray closing tag is a placeholder",
+       "<font color=\"#ff0000\">Red</font> and <u>under</u> <lang en>word</lang></b>",
+       {"<g1>Red</g1> and <g2>under</g2> <g3>word</g3><x4/>"},
+       {"<g2>Unter</g2> und <g1>rot</g1> <g3>Wort</g3><x4/>"},
+       "<u>Unter</u> und <font color=\"#ff0000\">rot</font> <lang en>Wort</lang></b>"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto document = split_subtitles("1\n00:00:01,000 --> 00:00:02,000\n" + c.cue_lines + "\n");
+    ASSERT_TRUE(document);
+    EXPECT_EQ(texts(*document), c.segments);
+    Translations translations(c.translations.begin(), c.translations.end());
+    EXPECT_EQ(render_subtitles(*document, translations),
+              "1\n00:00:01,000 --> 00:00:02,000\n" + c.written + "\n\n");
+    EXPECT_EQ(render_subtitles(*document, absent(*document)),
+              "1\n00:00:01,000 --> 00:00:02,000\n" + c.cue_lines + "\n\n");
+  }
 }
 
 }  // namespace

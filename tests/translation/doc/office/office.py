@@ -9,8 +9,9 @@ comment and an image, and a licence text shipped with Debian read as Markdown);
 LibreOffice writes two more in one conversion call (a flat ODF sample with a
 header, footer, footnote, comment, table, list and image, and another licence
 text read as plain text).
+A fifth, written with python-docx, has runs of differing formatting, a hyperlink, a
+two-line code paragraph, and a header and footer holding fields between words.
 `text` has LibreOffice read DOCX files and save each as UTF-8 text, in one call.
-Only the Python standard library is used.
 """
 
 import base64
@@ -124,6 +125,75 @@ def soffice_convert(target, outdir, files, workdir):
     shutil.rmtree(profile, ignore_errors=True)
 
 
+def field_run(paragraph, kind, text=None):
+    """A run holding one field character, or the field's instruction when `text` is given."""
+    from docx.oxml import OxmlElement
+    from docx.oxml.ns import qn
+    run = paragraph.add_run()
+    if text is None:
+        element = OxmlElement("w:fldChar")
+        element.set(qn("w:fldCharType"), kind)
+    else:
+        element = OxmlElement("w:instrText")
+        element.set(qn("xml:space"), "preserve")
+        element.text = text
+    run._r.append(element)
+    return run
+
+
+def hyperlink(paragraph, url, text):
+    from docx.opc.constants import RELATIONSHIP_TYPE
+    from docx.oxml import OxmlElement
+    from docx.oxml.ns import qn
+    rid = paragraph.part.relate_to(url, RELATIONSHIP_TYPE.HYPERLINK, is_external=True)
+    link = OxmlElement("w:hyperlink")
+    link.set(qn("r:id"), rid)
+    run = OxmlElement("w:r")
+    properties = OxmlElement("w:rPr")
+    underline = OxmlElement("w:u")
+    underline.set(qn("w:val"), "single")
+    properties.append(underline)
+    run.append(properties)
+    element = OxmlElement("w:t")
+    element.text = text
+    run.append(element)
+    link.append(run)
+    paragraph._p.append(link)
+
+
+def make_python_docx_sample(path):
+    import docx
+    document = docx.Document()
+    p = document.add_paragraph("This guide explains how to ")
+    p.add_run("build and install").bold = True
+    p.add_run(" the tools on a ")
+    p.add_run("Unix-like").italic = True
+    p.add_run(" system. Read the ")
+    hyperlink(p, "https://example.org/manual", "online manual")
+    p.add_run(" first.")
+    p = document.add_paragraph()
+    p.add_run("Warning:").bold = True
+    p.add_run(" ")
+    p.add_run("Back up").italic = True
+    p.add_run(" your configuration before upgrading.")
+    code = document.add_paragraph().add_run("make install")
+    code.font.name = "Courier New"
+    code.add_break()
+    code.add_text("make check")
+    section = document.sections[0]
+    header = section.header.paragraphs[0]
+    header.text = "Draft of the quarterly report"
+    footer = section.footer.paragraphs[0]
+    footer.add_run("Page ")
+    field_run(footer, "begin")
+    field_run(footer, None, " PAGE ")
+    field_run(footer, "separate")
+    footer.add_run("1")
+    field_run(footer, "end")
+    footer.add_run(" \u2014 Confidential")
+    document.save(path)
+
+
 def make_samples(out):
     os.makedirs(out, exist_ok=True)
     image = png(48, 32)
@@ -140,8 +210,10 @@ def make_samples(out):
          "/usr/share/common-licenses/Apache-2.0"], out)
     soffice_convert("docx:MS Word 2007 XML", out, ["office-sample.fodt", "office-licence.txt"], out)
 
+    make_python_docx_sample(os.path.join(out, "python-docx-sample.docx"))
+
     for name in ("pandoc-sample.docx", "pandoc-licence.docx", "office-sample.docx",
-                 "office-licence.docx"):
+                 "office-licence.docx", "python-docx-sample.docx"):
         if not os.path.exists(os.path.join(out, name)):
             sys.exit("missing " + name)
 
