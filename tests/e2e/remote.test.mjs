@@ -50,7 +50,7 @@ test("every format through one llama-server", async () => {
       "talk.srt": ["1\n00:00:01,000 --> 00:00:02,500\nHello there, my friend.\n", `1\n00:00:01,000 --> 00:00:02,500\n${ANSWER}\n\n`],
       "talk.vtt": ["WEBVTT\n\n00:01.000 --> 00:02.000\nGood evening, everyone.\n", `WEBVTT\n\n00:01.000 --> 00:02.000\n${ANSWER}\n\n`],
       "story.txt": ["Once upon a time there was a cat.\n\nIt slept all day long.\n", `${ANSWER}\n\n${ANSWER}\n`],
-      "notes.md": ["# A heading line\n\nSome text below the heading.\n", `${ANSWER}\n\n${ANSWER}\n`],
+      "notes.md": ["# A heading line\n\nSome text below the heading.\n", `# ${ANSWER}\n\n${ANSWER}\n`],
     };
     for (const [name, [source, expected]] of Object.entries(files)) {
       const file = path.join(dir, name);
