@@ -14,6 +14,11 @@
 //       on a fresh context with prefix reuse and again without: prompt tokens submitted and
 //       decoded, and the time of each run.
 //
+//   engine_bench remote URLS PARAGRAPHS GEN_TOKENS
+//       The same document through the remote engine: URLS as TRANSLATE_LLM_URL takes them
+//       (llama-server processes started by bench/remote.sh); the time of the run and the
+//       prompts each server took.
+//
 //   engine_bench paired MODEL THREADS PROMPT_TOKENS GEN_TOKENS REPS
 //       Where a gap to llama-bench comes from, with the machine's minute-to-minute noise
 //       taken out: in one process and in quick alternation, our generate path against
@@ -49,6 +54,8 @@
 
 #include "engine/llama_api.h"
 #include "engine/model.h"
+#include "engine/remote/remote_generator.h"
+#include "engine/remote/settings.h"
 #include "platform/env.h"
 #include "platform/system.h"
 #include "translation/prompt.h"
@@ -397,6 +404,31 @@ int reuse(const std::string& model, std::size_t count, uint32_t gen) {
   return 0;
 }
 
+int remote(const std::string& urls, std::size_t count, uint32_t gen) {
+  auto settings = read_remote_settings([&](const char* name) -> std::optional<std::string> {
+    if (std::string_view(name) == "TRANSLATE_LLM_URL") return urls;
+    return env_var(name);
+  });
+  if (!settings || !*settings) die("settings", settings ? Error{} : settings.error());
+  ServerPool pool(std::move(**settings));
+  if (auto described = describe_servers(pool); !described) die("servers", described.error());
+  std::vector<PromptRequest> prompts;
+  for (const auto& paragraph : paragraphs(count)) {
+    prompts.push_back({build_prompt(ENGLISH_TO_FRENCH, paragraph), gen});
+  }
+  RemoteGenerator generator(pool);
+  auto start = Clock::now();
+  auto results = generator.generate_many(prompts, SAMPLED, nullptr);
+  double seconds = seconds_since(start);
+  if (!results) die("generation", results.error());
+  json slots = json::array();
+  for (const auto& server : pool.servers()) slots.push_back(server.slots);
+  json out = {{"mode", "remote"},  {"urls", urls},       {"paragraphs", count},
+              {"gen_tokens", gen}, {"seconds", seconds}, {"slots", slots}};
+  fmt::print("{}\n", out.dump());
+  return 0;
+}
+
 std::vector<PromptRequest> document_prompts(const Engine& engine, std::size_t count) {
   std::vector<PromptRequest> prompts;
   for (const auto& paragraph : paragraphs(count)) {
@@ -505,6 +537,9 @@ int main(int argc, char** argv) {
     return paired(args[1], std::atoi(args[2].c_str()), std::stoul(args[3]),
                   static_cast<uint32_t>(std::stoul(args[4])), std::atoi(args[5].c_str()));
   }
+  if (args.size() == 4 && args[0] == "remote") {
+    return remote(args[1], std::stoul(args[2]), static_cast<uint32_t>(std::stoul(args[3])));
+  }
   if (args.size() == 5 && args[0] == "parallel") {
     return parallel(args[1], std::atoi(args[2].c_str()), static_cast<uint32_t>(std::stoul(args[3])),
                     std::stoul(args[4]));
@@ -516,6 +551,7 @@ int main(int argc, char** argv) {
   fmt::print(stderr,
              "usage: engine_bench speed MODEL THREADS PROMPT_TOKENS GEN_TOKENS REPS [pp|tg]\n"
              "       engine_bench reuse MODEL PARAGRAPHS GEN_TOKENS\n"
+             "       engine_bench remote URLS PARAGRAPHS GEN_TOKENS\n"
              "       engine_bench paired MODEL THREADS PROMPT_TOKENS GEN_TOKENS REPS\n"
              "       engine_bench parallel MODEL PARALLEL GEN_TOKENS PARAGRAPHS\n"
              "       engine_bench memory MODEL\n");

@@ -10,6 +10,8 @@ bash scripts/install-deps.sh
 # The llama.cpp engine and the test models live in the ignored .cache/, made here.
 bash scripts/fetch-engine.sh
 /usr/bin/python3 scripts/make-test-models.py
+# llama-server from the fetched source, for the remote-engine tests (kept in .cache/).
+bash scripts/build-llama-server.sh >/dev/null
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build
 

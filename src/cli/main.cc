@@ -62,7 +62,9 @@ int main(int argc, char** argv) {
     return quorvel::run_model_pull(pull, stop.get_token(), stdout, stderr,
                                    quorvel::stderr_is_terminal());
   }
-  quorvel::LocalBackend backend;
+  quorvel::LocalBackend local;
+  std::unique_ptr<quorvel::Backend> remote = quorvel::remote_backend_from_env();
+  quorvel::Backend& backend = remote ? *remote : local;
   if (*files) {
     return quorvel::run_translate(translate, backend, stop.get_token(), stdout, stderr,
                                   quorvel::stderr_is_terminal());

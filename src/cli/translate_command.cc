@@ -83,7 +83,7 @@ TranslationPlan plan_translation(const TranslateOptions& options) {
   return plan;
 }
 
-int run_translate(const TranslateOptions& options, LocalBackend& backend, std::stop_token stop,
+int run_translate(const TranslateOptions& options, Backend& backend, std::stop_token stop,
                   std::FILE* out, std::FILE* err, bool terminal) {
   if (auto known = check_target_tag(options.to); !known) {
     std::fprintf(err, "%s\n", known.error().message.c_str());
@@ -131,7 +131,7 @@ int run_translate(const TranslateOptions& options, LocalBackend& backend, std::s
   return failed == 0 ? 0 : EXIT_FAILED;
 }
 
-int run_text(const std::optional<std::string>& text, const std::string& to, LocalBackend& backend,
+int run_text(const std::optional<std::string>& text, const std::string& to, Backend& backend,
              std::stop_token stop, std::FILE* out, std::FILE* err) {
   std::string input = text ? *text
                            : std::string(std::istreambuf_iterator<char>(std::cin),

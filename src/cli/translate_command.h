@@ -42,11 +42,11 @@ inline constexpr int EXIT_STOPPED = 130;
 
 /// Translates every planned file, one after another, with a progress bar on `err`. Outputs
 /// that are newer than their input are skipped unless `force`.
-int run_translate(const TranslateOptions& options, LocalBackend& backend, std::stop_token stop,
+int run_translate(const TranslateOptions& options, Backend& backend, std::stop_token stop,
                   std::FILE* out, std::FILE* err, bool terminal);
 
 /// Translates `text` (standard input when absent) and prints the translation on `out`.
-int run_text(const std::optional<std::string>& text, const std::string& to, LocalBackend& backend,
+int run_text(const std::optional<std::string>& text, const std::string& to, Backend& backend,
              std::stop_token stop, std::FILE* out, std::FILE* err);
 
 }  // namespace quorvel

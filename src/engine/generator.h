@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <stop_token>
 #include <string>
 #include <string_view>
@@ -56,6 +57,11 @@ class Generator {
   virtual Result<std::vector<std::string>> generate_many(
       const std::vector<PromptRequest>& prompts, const SamplingParams& params,
       const OnResult& on_result, const GenerationControl& control = NO_CONTROL) = 0;
+
+  /// Once an engine is gone for good (no remote server answers any more), the error that
+  /// every later call would end with: a job then fails with it instead of keeping its text
+  /// untranslated. Nothing for an engine that can still answer.
+  virtual std::optional<Error> lasting_failure() const { return std::nullopt; }
 };
 
 /// Passes every call on to another generator: the base of wrappers that own what they wrap.
@@ -74,6 +80,7 @@ class ForwardingGenerator : public Generator {
       const OnResult& on_result, const GenerationControl& control = NO_CONTROL) override {
     return target_.generate_many(prompts, params, on_result, control);
   }
+  std::optional<Error> lasting_failure() const override { return target_.lasting_failure(); }
 
  private:
   Generator& target_;

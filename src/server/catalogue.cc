@@ -48,7 +48,7 @@ McpServer make_server() {
       "Quorvel Translate translates documents (docx, srt, vtt, txt, md) and plain text between 27 "
       "languages locally on this machine, formatting preserved. Nothing is uploaded. Pass "
       "absolute file paths.",
-      ToolHandler{},
+      ToolHandler{{}, remote_backend_from_env(), {}},
   };
 }
 

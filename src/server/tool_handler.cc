@@ -1,6 +1,5 @@
 #include "server/tool_handler.h"
 
-
 #include "server/handlers/handlers.h"
 
 namespace quorvel {
@@ -18,7 +17,9 @@ Result<PreparedCall> ToolHandler::prepare(std::string_view name, const nlohmann:
 }
 
 Result<std::string> ToolHandler::run(const PreparedCall& call, Progress& progress) {
-  auto generator = generator_source ? generator_source() : backend.open_call();
+  auto generator = generator_source ? generator_source()
+                   : remote         ? remote->open_call()
+                                    : backend.open_call();
   if (!generator) return std::unexpected(generator.error());
   return run_prepared(call, **generator, progress);
 }

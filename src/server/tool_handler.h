@@ -47,6 +47,8 @@ class ToolHandler {
 
   /// The engine and the translation memory, used only once a call's own checks have passed.
   LocalBackend backend;
+  /// Set when translations go to llama.cpp servers instead (TRANSLATE_LLM_URL).
+  std::unique_ptr<Backend> remote;
   /// Makes the generator one call runs on. Empty: the backend's. Tests put a scripted
   /// generator here.
   std::function<Result<std::unique_ptr<Generator>>()> generator_source;

@@ -134,6 +134,8 @@ Result<std::string> run_file_job(const FileJob& job, Generator& generator, Progr
   Translations translations =
       translate_segments(generator, job.request, document_segments(job.document), &progress);
   if (progress.stop_token().stop_requested()) return cancelled();
+  // With no engine left, the kept paragraphs would be most of the document: write nothing.
+  if (auto lost = generator.lasting_failure()) return std::unexpected(*lost);
   auto written = write_document(job.document, translations, job.output_path);
   if (!written) return std::unexpected(written.error());
   return result_text(translations, job.request.target, job.output_path);
@@ -142,6 +144,7 @@ Result<std::string> run_file_job(const FileJob& job, Generator& generator, Progr
 Result<std::string> run_text_job(const TextJob& job, Generator& generator, Progress& progress) {
   auto translation = translate_one(generator, job.request, job.text, &progress);
   if (progress.stop_token().stop_requested()) return cancelled();
+  if (auto lost = generator.lasting_failure()) return std::unexpected(*lost);
   if (!translation) {
     return fail(ErrorKind::engine, "could not produce a reliable translation for that text");
   }

@@ -9,15 +9,16 @@
 #include "engine/generator.h"
 #include "engine/model.h"
 #include "platform/error.h"
+#include "translation/backend.h"
 #include "translation/memory.h"
 
 namespace quorvel {
 
 /// One thread at a time; the generator of a call must be dropped before the backend.
-class LocalBackend {
+class LocalBackend final : public Backend {
  public:
   /// The generator of one call: the kept context, emptied, behind the memory.
-  Result<std::unique_ptr<Generator>> open_call();
+  Result<std::unique_ptr<Generator>> open_call() override;
 
   /// The engine and its context, made on first use; the context emptied of what the
   /// previous call left.

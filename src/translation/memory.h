@@ -93,6 +93,8 @@ class MemoryGenerator final : public Generator {
       const std::vector<PromptRequest>& prompts, const SamplingParams& params,
       const OnResult& on_result, const GenerationControl& control = NO_CONTROL) override;
 
+  std::optional<Error> lasting_failure() const override { return inner_.lasting_failure(); }
+
  private:
   Generator& inner_;
   TranslationMemory* memory_;

@@ -206,7 +206,8 @@ void Batch::run_pass(float temperature, bool last) {
   (void)generator_.generate_many(prompts, sampling(temperature), on_result, control);
   in_flight_.clear();
 
-  for (std::size_t j = 0; j < pending_.size() && !reporter_.stopped(); ++j) {
+  for (std::size_t j = 0;
+       j < pending_.size() && !reporter_.stopped() && !generator_.lasting_failure(); ++j) {
     if (done[j]) continue;
     settle(pending_[j], translate_alone(generator_, request_, segments_[pending_[j]], nullptr));
     report();
