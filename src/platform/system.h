@@ -16,6 +16,10 @@ unsigned logical_processor_count();
 /// while writing a translated file (SIGXFSZ).
 void ignore_write_signals();
 
+/// Makes standard input, output and error carry bytes unchanged: no line feed turned into
+/// CR LF, no stop at a Ctrl+Z (Windows text mode); nothing to do elsewhere.
+void use_binary_standard_streams();
+
 /// Makes large blocks (a tool call's model context, a document's text) go back to the system
 /// as soon as they are freed. glibc otherwise raises its threshold for that to the largest
 /// block freed so far and serves later ones from a heap that fragments, so a long-running

@@ -1,10 +1,7 @@
 #include "translation/memory.h"
 
-#include <fcntl.h>
 #include <fmt/core.h>
 #include <sqlite3.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <xxhash.h>
 
 #include <algorithm>
@@ -15,6 +12,8 @@
 #include <system_error>
 #include <utility>
 #include <vector>
+
+#include "platform/files.h"
 
 namespace quorvel {
 
@@ -77,17 +76,10 @@ std::error_code prepare_location(const fs::path& file) {
   if (!fs::exists(folder, error)) {
     fs::create_directories(folder.parent_path(), error);
     if (error) return error;
-    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
-      return {errno, std::generic_category()};
-    }
   } else if (folder.filename() == MEMORY_FOLDER_NAME) {
-    ::chmod(folder.c_str(), 0700);
+    restrict_to_owner(folder);
   }
-  int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) return {errno, std::generic_category()};
-  ::fchmod(fd, 0600);
-  ::close(fd);
-  return {};
+  return create_private_file(folder, file);
 }
 
 struct Opened {
