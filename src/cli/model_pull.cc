@@ -16,6 +16,7 @@
 #include "engine/gguf_header.h"
 #include "platform/digest.h"
 #include "platform/files.h"
+#include "platform/paths.h"
 
 namespace quorvel {
 
@@ -170,7 +171,8 @@ void advise(std::FILE* out, const std::optional<fs::path>& place) {
       "Find it on a GGUF model hub (search for \"translategemma-4b-it GGUF\"), then run\n"
       "  quorvel model pull <download address> [--sha256 <checksum the hub shows>]\n"
       "or put the file at %s yourself.\n",
-      MODEL_FILE_NAME, place ? place->c_str() : "<data folder>/com.quorvel.translate/models/");
+      MODEL_FILE_NAME,
+      place ? path_to_utf8(*place).c_str() : "<data folder>/com.quorvel.translate/models/");
 }
 
 }  // namespace
@@ -239,17 +241,17 @@ int run_model_pull(const PullOptions& options, std::stop_token stop, std::FILE* 
       return EXIT_FAILED;
     }
   }
-  if (auto header = read_gguf_header(partial.string()); !header) {
+  if (auto header = read_gguf_header(path_to_utf8(partial)); !header) {
     fs::remove(partial, error);
     std::fprintf(err, "%s is not a GGUF model; the download was removed\n", options.url->c_str());
     return EXIT_FAILED;
   }
   fs::rename(partial, *place, error);
   if (error) {
-    std::fprintf(err, "writing %s: %s\n", place->c_str(), error.message().c_str());
+    std::fprintf(err, "writing %s: %s\n", path_to_utf8(*place).c_str(), error.message().c_str());
     return EXIT_FAILED;
   }
-  std::fprintf(out, "Wrote %s (%s)\n", place->c_str(),
+  std::fprintf(out, "Wrote %s (%s)\n", path_to_utf8(*place).c_str(),
                mib(static_cast<double>(fs::file_size(*place, error))).c_str());
   return 0;
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/paths.h"
 
 namespace quorvel {
 
@@ -91,8 +92,8 @@ struct Opened {
 Opened open_database(const fs::path& file) {
   if (auto error = prepare_location(file)) return {nullptr, SQLITE_CANTOPEN, error.message()};
   Opened opened;
-  opened.rc = sqlite3_open_v2(file.c_str(), &opened.db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
-                              nullptr);
+  opened.rc = sqlite3_open_v2(path_to_utf8(file).c_str(), &opened.db,
+                              SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
   if (opened.rc == SQLITE_OK) {
     sqlite3_busy_timeout(opened.db, BUSY_TIMEOUT_MS);
     opened.rc = sqlite3_exec(opened.db, SCHEMA, nullptr, nullptr, nullptr);
@@ -108,17 +109,19 @@ Opened open_database(const fs::path& file) {
 // Moves a damaged file (with its log and index files) out of the way under a name that says
 // when; nothing of it is deleted.
 fs::path move_aside(const fs::path& file) {
-  const fs::path aside = fs::path(file.string() + fmt::format(".corrupt-{}", std::time(nullptr)));
+  const fs::path aside =
+      path_from_utf8(path_to_utf8(file) + fmt::format(".corrupt-{}", std::time(nullptr)));
   std::error_code ignored;
   fs::rename(file, aside, ignored);
   for (const char* suffix : {"-wal", "-shm"}) {
-    fs::rename(file.string() + suffix, aside.string() + suffix, ignored);
+    fs::rename(path_from_utf8(path_to_utf8(file) + suffix),
+               path_from_utf8(path_to_utf8(aside) + suffix), ignored);
   }
   return aside;
 }
 
 void say_off(std::FILE* log, const fs::path& file, std::string_view reason) {
-  say(log, fmt::format("[corvane] translation memory off: {}: {}\n", file.string(), reason));
+  say(log, fmt::format("[corvane] translation memory off: {}: {}\n", path_to_utf8(file), reason));
 }
 
 // Moves the damaged file aside, says so, and opens a new one in its place.
@@ -126,7 +129,7 @@ Opened replace_damaged(const fs::path& file, std::FILE* log) {
   fs::path aside = move_aside(file);
   say(log, fmt::format("[corvane] translation memory {} was damaged; moved it to {} and started "
                        "a new one\n",
-                       file.string(), aside.string()));
+                       path_to_utf8(file), path_to_utf8(aside)));
   return open_database(file);
 }
 
@@ -157,13 +160,13 @@ std::optional<fs::path> memory_file(
     const std::function<std::optional<std::string>(const char*)>& env) {
   if (auto chosen = env("TRANSLATE_MEMORY")) {
     if (*chosen == "off") return std::nullopt;
-    if (!chosen->empty()) return fs::path(*chosen) / MEMORY_FILE_NAME;
+    if (!chosen->empty()) return path_from_utf8(*chosen) / MEMORY_FILE_NAME;
   }
   fs::path base;
-  if (auto cache = env("XDG_CACHE_HOME"); cache && fs::path(*cache).is_absolute()) {
-    base = *cache;
+  if (auto cache = env("XDG_CACHE_HOME"); cache && path_from_utf8(*cache).is_absolute()) {
+    base = path_from_utf8(*cache);
   } else if (auto home = env("HOME"); home && !home->empty()) {
-    base = fs::path(*home) / ".cache";
+    base = path_from_utf8(*home) / ".cache";
   } else {
     return std::nullopt;
   }
