@@ -22,6 +22,10 @@ fi
 # set the prefix up again), ended at the end.
 /usr/lib/wine/wineserver -p
 trap '/usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
+# The first program of a session starts Wine's own services, which inherit its standard
+# handles and live as long as the server: started here on /dev/null, they cannot hold open
+# the output pipe of a test (CTest's listing of the tests waits for that pipe to close).
+$WINE cmd /c exit >/dev/null 2>&1 </dev/null
 
 # The end-to-end tests start the server as a program of their own: a launcher that carries
 # the Wine settings.
