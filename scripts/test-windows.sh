@@ -27,15 +27,17 @@ trap '/usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
 # the output pipe of a test (CTest's listing of the tests waits for that pipe to close).
 $WINE cmd /c exit >/dev/null 2>&1 </dev/null
 
-# The end-to-end tests start the server as a program of their own: a launcher that carries
-# the Wine settings.
+# The end-to-end tests start the programs as programs of their own: launchers that carry the
+# Wine settings.
 mkdir -p build-windows/wine
-cat >build-windows/wine/quorvel-translate <<LAUNCHER
+for program in quorvel-translate quorvel; do
+  cat >build-windows/wine/$program <<LAUNCHER
 #!/bin/sh
 export LC_ALL=C.UTF-8 WINEPREFIX="$WINEPREFIX" WINEDEBUG=-all WINEDLLOVERRIDES="$WINEDLLOVERRIDES"
-exec $WINE "$ROOT/build-windows/quorvel-translate.exe" "\$@"
+exec $WINE "$ROOT/build-windows/$program.exe" "\$@"
 LAUNCHER
-chmod +x build-windows/wine/quorvel-translate
+  chmod +x build-windows/wine/$program
+done
 
 ctest --test-dir build-windows --output-on-failure -j2 --timeout 300
 
@@ -43,6 +45,7 @@ ctest --test-dir build-windows --output-on-failure -j2 --timeout 300
   cd tests/e2e
   npm ci --no-audit --no-fund --silent
   QUORVEL_SERVER=$ROOT/build-windows/wine/quorvel-translate \
+    QUORVEL_CLI=$ROOT/build-windows/wine/quorvel \
     QUORVEL_WINDOWS_ENGINE=$ROOT/.cache/engine-windows/lib \
     QUORVEL_WINE_LOCALAPPDATA=$WINEPREFIX/drive_c/users/${USER:-$(id -un)}/AppData/Local \
     node --test --test-concurrency=1 transcript.test.mjs windows.test.mjs

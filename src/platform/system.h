@@ -27,6 +27,10 @@ void use_binary_standard_streams();
 /// top of each heap, for work that takes and frees that much on every call.
 void return_large_blocks_to_system();
 
+/// The program's arguments as UTF-8, argv[0] first. Windows hands `main` its arguments in the
+/// ANSI code page, where file names outside it are lost, so they are read again as UTF-16.
+std::vector<std::string> command_line_arguments(int argc, char** argv);
+
 /// The memory the system could give a new program now (MemAvailable), in bytes.
 std::optional<uint64_t> available_memory();
 

@@ -24,6 +24,10 @@ void ignore_write_signals() {
 
 void use_binary_standard_streams() {}
 
+std::vector<std::string> command_line_arguments(int argc, char** argv) {
+  return {argv, argv + argc};
+}
+
 namespace {
 sigset_t stop_signals() {
   sigset_t set;

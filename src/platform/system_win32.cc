@@ -3,6 +3,7 @@
 #include <windows.h>
 // After windows.h, which it needs.
 #include <psapi.h>
+#include <shellapi.h>
 
 #include <csignal>
 #include <cstdio>
@@ -26,6 +27,16 @@ void use_binary_standard_streams() {
   _setmode(_fileno(stdin), _O_BINARY);
   _setmode(_fileno(stdout), _O_BINARY);
   _setmode(_fileno(stderr), _O_BINARY);
+}
+
+std::vector<std::string> command_line_arguments(int argc, char** argv) {
+  int count = 0;
+  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (wide == nullptr) return {argv, argv + argc};
+  std::vector<std::string> arguments;
+  for (int i = 0; i < count; ++i) arguments.push_back(from_wide(wide[i]));
+  LocalFree(wide);
+  return arguments;
 }
 
 // The heap returns large blocks to the system on its own.

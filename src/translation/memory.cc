@@ -163,7 +163,10 @@ std::optional<fs::path> memory_file(
     if (!chosen->empty()) return path_from_utf8(*chosen) / MEMORY_FILE_NAME;
   }
   fs::path base;
-  if (auto cache = env("XDG_CACHE_HOME"); cache && path_from_utf8(*cache).is_absolute()) {
+  // Windows keeps per-user caches under LOCALAPPDATA, where it also keeps our model.
+  if (auto local = env("LOCALAPPDATA"); local && path_from_utf8(*local).is_absolute()) {
+    base = path_from_utf8(*local);
+  } else if (auto cache = env("XDG_CACHE_HOME"); cache && path_from_utf8(*cache).is_absolute()) {
     base = path_from_utf8(*cache);
   } else if (auto home = env("HOME"); home && !home->empty()) {
     base = path_from_utf8(*home) / ".cache";

@@ -93,6 +93,8 @@ test("the model under LOCALAPPDATA and the engine from TRANSLATE_LLM_DIR", { ski
     const line = stderr().split("\n").find((l) => l.startsWith("[corvane] engine "));
     assert.ok(line?.includes("moteur à essayer"), stderr());
     assert.ok(line?.includes(`AppData\\Local\\com.quorvel.translate\\models\\${MODEL_NAME}`), stderr());
+    // The translation memory sits beside the model, not under a HOME Windows does not have.
+    assert.ok(fs.existsSync(path.join(models, "..", "memory.sqlite3")));
   } finally {
     await client.close();
     fs.rmSync(installed, { force: true });
@@ -114,6 +116,22 @@ test("an engine directory without the engine is reported, not crashed on", { ski
     assert.match(resultText(result), /ggml\.dll not found in .*vide ñ/);
   } finally {
     await client.close();
+    fs.rmSync(dir, { recursive: true, force: true });
+  }
+});
+
+// The command line reaches quorvel.exe in the ANSI code page; a name outside it must survive.
+test("the CLI translates a file whose name is outside the ANSI code page", { skip }, () => {
+  const dir = tempDir();
+  const source = path.join(dir, "Заметки 東京.txt");
+  fs.writeFileSync(source, "Hello world, how are you today?\n");
+  try {
+    execFileSync(process.env.QUORVEL_CLI, ["translate", windowsPath(source), "--to", "fr"], {
+      env: { ...process.env, TRANSLATE_LLM_MODEL: windowsPath(MODEL), AMBREL_THREADS: "1" },
+      stdio: ["ignore", "pipe", "pipe"],
+    });
+    assert.equal(fs.readFileSync(path.join(dir, "Заметки 東京.fr.txt"), "utf8"), ANSWER + "\n");
+  } finally {
     fs.rmSync(dir, { recursive: true, force: true });
   }
 });
