@@ -8,8 +8,9 @@
 #   bash bench/remote.sh [PARAGRAPHS]
 #
 # Runs, each on the machine's 2 threads in all: in-process (engine_bench reuse, prefix reuse
-# on) one prompt at a time and with the default prompts at once; one server with 1 slot; one server with 4 slots; two servers with 1 slot and 1 thread
-# each. Needs an idle machine; bench/run.sh sets up the speed-test model first.
+# on) one prompt at a time and with the engine's default number at once; one server with 1
+# slot; one server with 4 slots; two servers with 1 slot and 1 thread each. Needs an idle
+# machine; bench/run.sh sets up the speed-test model first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -64,14 +65,15 @@ run_remote() {
     python3 -c "import json,sys; r=json.load(sys.stdin); r['run']='$name'; print(json.dumps(r))" >>"$OUT"
 }
 
-# in_process NAME PARALLEL
+# in_process NAME [PARALLEL]: without PARALLEL, the engine's own default (not the caller's).
 in_process() {
   log "$1"
-  AMBREL_PARALLEL=$2 "$BUILD/engine_bench" reuse "$MODEL" "$PARAGRAPHS" "$GEN" |
+  env -u AMBREL_PARALLEL ${2:+AMBREL_PARALLEL=$2} \
+    "$BUILD/engine_bench" reuse "$MODEL" "$PARAGRAPHS" "$GEN" |
     python3 -c "import json,sys; r=json.load(sys.stdin); print(json.dumps({'run':'$1','seconds':r['on']['seconds'],'paragraphs':r['paragraphs']}))" >>"$OUT"
 }
 in_process "in-process, 1 prompt at a time" 1
-in_process "in-process, 4 prompts at once (default)" 4
+in_process "in-process, default prompts at once"
 
 start_server 18901 1 2
 run_remote "1 server, 1 slot" http://127.0.0.1:18901
