@@ -28,7 +28,8 @@
 #include "engine/llama_api.h"
 #include "engine/model.h"
 #include "platform/files.h"
-#include "translation/doc/document.h"
+#include "translation/doc/formats.h"
+#include "translation/jobs.h"
 #include "translation/pipeline.h"
 
 namespace {
@@ -237,13 +238,9 @@ double ms_since(Clock::time_point start) {
 }
 
 Result<Document> parse(const std::string& path) {
-  auto as_document = [](auto parsed) -> Result<Document> {
-    if (!parsed) return std::unexpected(parsed.error());
-    return Document(std::move(*parsed));
-  };
-  if (path.ends_with(".docx")) return as_document(extract_docx(path));
-  if (path.ends_with(".srt") || path.ends_with(".vtt")) return as_document(parse_subtitles(path));
-  return as_document(parse_plain_text(path));
+  const FileFormat* format = format_for_extension(file_extension(path));
+  if (format == nullptr) return fail(ErrorKind::invalid_argument, "unsupported file type");
+  return format->parse(path);
 }
 
 std::vector<llama_token> tokenize(const Engine& engine, const std::string& text, bool special) {
