@@ -25,20 +25,6 @@ constexpr ParagraphVocabulary DRAWING{
 
 constexpr std::string_view PRESENTATION = "ppt/presentation.xml";
 
-// The relationships of `part` by id; none when it has no relationships part.
-Result<std::vector<Relationship>> relationships_of(const EntryReader& package,
-                                                   std::string_view part) {
-  std::string rels = relationships_part(part);
-  auto content = package.named(rels);
-  if (!content) return std::unexpected(content.error());
-  if (!*content) return std::vector<Relationship>{};
-  auto read = read_relationships(**content);
-  if (!read) {
-    return fail(ErrorKind::format, fmt::format("parsing {}", rels), read.error().message);
-  }
-  return read;
-}
-
 Result<std::vector<ChosenPart>> choose_parts(const EntryReader& package) {
   auto presentation = package.named(PRESENTATION);
   if (!presentation) return std::unexpected(presentation.error());
@@ -61,14 +47,9 @@ Result<std::vector<ChosenPart>> choose_parts(const EntryReader& package) {
   }
   std::vector<std::size_t> notes;
   for (auto slide : slides) {
-    const std::string& name = package.entries[slide].name;
-    auto links = relationships_of(package, name);
-    if (!links) return std::unexpected(links.error());
-    for (const auto& link : *links) {
-      if (link.external || !link.type.ends_with("/notesSlide")) continue;
-      std::size_t entry = package.find(target_part(name, link.target));
-      if (entry < package.entries.size()) notes.push_back(entry);
-    }
+    auto pages = related_entries(package, package.entries[slide].name, "/notesSlide");
+    if (!pages) return std::unexpected(pages.error());
+    notes.insert(notes.end(), pages->begin(), pages->end());
   }
   std::vector<ChosenPart> chosen;
   for (const auto& group : {slides, notes}) {

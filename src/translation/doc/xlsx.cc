@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "translation/doc/package/paragraphs.h"
+#include "translation/doc/package/relationships.h"
 
 namespace quorvel {
 namespace {
@@ -34,8 +35,7 @@ constexpr ParagraphVocabulary THREADED{
     .paragraphs = COMMENT_TEXTS,
 };
 
-// Parts under `folder` whose name starts with `stem`, shortest name first so that sheet2
-// comes before sheet10.
+// The parts named `stem`N.xml, shortest name first so that sheet2 comes before sheet10.
 std::vector<std::size_t> numbered(const EntryReader& package, std::string_view stem) {
   std::vector<std::size_t> found;
   for (std::size_t i = 0; i < package.entries.size(); ++i) {
@@ -63,10 +63,19 @@ Result<std::vector<ChosenPart>> choose_parts(const EntryReader& package) {
   };
   std::size_t strings = package.find("xl/sharedStrings.xml");
   if (strings < package.entries.size()) add(strings, XLSX_STRINGS_PART);
-  for (auto entry : numbered(package, "xl/worksheets/sheet")) add(entry, XLSX_STRINGS_PART);
-  for (auto entry : numbered(package, "xl/comments")) add(entry, XLSX_COMMENTS_PART);
-  for (auto entry : numbered(package, "xl/threadedComments/threadedComment")) {
-    add(entry, XLSX_THREADED_PART);
+  const auto sheets = numbered(package, "xl/worksheets/sheet");
+  for (auto entry : sheets) add(entry, XLSX_STRINGS_PART);
+  // Comments belong to their sheet, wherever the writer put them.
+  for (auto sheet : sheets) {
+    const std::string& name = package.entries[sheet].name;
+    auto comments = related_entries(package, name, "/comments");
+    if (!comments) return std::unexpected(comments.error());
+    for (auto entry : *comments) add(entry, XLSX_COMMENTS_PART);
+  }
+  for (auto sheet : sheets) {
+    auto threads = related_entries(package, package.entries[sheet].name, "/threadedComment");
+    if (!threads) return std::unexpected(threads.error());
+    for (auto entry : *threads) add(entry, XLSX_THREADED_PART);
   }
   return chosen;
 }

@@ -30,8 +30,9 @@ const BreakElement* find_break(const ParagraphVocabulary& vocabulary, std::strin
   return nullptr;
 }
 
-// Text wrapped in one markup: `prefix` + text + `suffix`. A piece without markup (a line
-// break between runs) joins a neighbour's.
+// Text wrapped in one markup: `prefix` + text + `suffix`. A neutral piece (a line break
+// between runs) has no markup: it is a character of the text, written in whatever wrapping
+// surrounds it.
 struct Piece {
   std::string prefix;
   std::string suffix;
@@ -219,6 +220,7 @@ class Scanner : public XmlHandler {
     }
     if (const BreakElement* b = find_break(v_, name)) {
       open.role = Role::line_break;
+      ++state.quiet;  // its properties are no content
       if (state.spans.empty()) begin_item(p, open.tag.begin);
       std::size_t count = 1;
       if (b->stands_for == ' ' && !v_.space_count_attribute.empty()) {
@@ -299,6 +301,7 @@ class Scanner : public XmlHandler {
       }
       case Role::line_break: {
         auto& state = open_.back();
+        --state.quiet;
         Paragraph& p = state.paragraph;
         if (!v_.line_break_between_runs.empty() && p.break_markup.empty()) {
           p.break_markup = std::string(bytes(whole));
@@ -313,6 +316,7 @@ class Scanner : public XmlHandler {
     auto& state = open_.back();
     if (--state.quiet != 0) return;
     Paragraph& p = state.paragraph;
+    state.last_space = false;  // fields show text: a space after one counts
     if (state.spans.empty()) begin_item(p, whole.begin);
     p.objects.push_back(whole);
     p.entries.push_back({true, p.objects.size() - 1});
@@ -408,8 +412,11 @@ class Scanner : public XmlHandler {
     if (state.spans.empty() && !p.content.empty()) p.content.back().end_entry = p.entries.size();
   }
 
+  // Text joins the piece before it when they share their wrapping and their content item
+  // (entries of different items must stay apart: items are replaced whole).
   static void add_piece(Paragraph& p, Piece piece) {
-    if (!p.entries.empty() && !p.entries.back().object) {
+    const std::size_t item_begin = p.content.empty() ? 0 : p.content.back().first_entry;
+    if (!p.entries.empty() && !p.entries.back().object && p.entries.size() > item_begin) {
       Piece& last = p.pieces[p.entries.back().index];
       if (last.prefix == piece.prefix && last.suffix == piece.suffix &&
           last.neutral == piece.neutral) {
@@ -429,28 +436,7 @@ class Scanner : public XmlHandler {
     report_(std::move(p));
   }
 
-  // Line breaks between runs join the piece before them (or after, at the start).
-  static void join_neutral(Paragraph& p) {
-    std::optional<std::size_t> host;
-    std::string pending;
-    for (std::size_t e = 0; e < p.entries.size(); ++e) {
-      if (p.entries[e].object) continue;
-      Piece& piece = p.pieces[p.entries[e].index];
-      if (!piece.neutral) {
-        piece.text.insert(0, pending);
-        pending.clear();
-        host = p.entries[e].index;
-      } else if (host) {
-        p.pieces[*host].text += piece.text;
-        piece.text.clear();
-      } else {
-        pending += std::exchange(piece.text, {});
-      }
-    }
-  }
-
   void model(Paragraph& p) const {
-    join_neutral(p);
     auto has_text = [&](const Entry& e) { return !e.object && !p.pieces[e.index].text.empty(); };
     std::size_t first = p.entries.size();
     std::size_t last = 0;
@@ -487,12 +473,16 @@ class Scanner : public XmlHandler {
     // The wrapping of most characters needs no tag.
     std::vector<std::pair<const Piece*, std::size_t>> counts;
     for (std::size_t e = entry_begin; e < entry_end; ++e) {
-      if (!has_text(p.entries[e])) continue;
+      if (!has_text(p.entries[e]) || p.pieces[p.entries[e].index].neutral) continue;
       const Piece& piece = p.pieces[p.entries[e].index];
       auto it = std::find_if(counts.begin(), counts.end(),
                              [&](const auto& c) { return c.first->prefix == piece.prefix; });
       if (it == counts.end()) it = counts.insert(counts.end(), {&piece, 0});
       it->second += piece.text.size();
+    }
+    if (counts.empty()) {  // nothing but line breaks
+      p.ok = false;
+      return;
     }
     const Piece* main = std::max_element(counts.begin(), counts.end(), [](auto& a, auto& b) {
                           return a.second < b.second;
@@ -518,7 +508,9 @@ class Scanner : public XmlHandler {
       const Piece& piece = p.pieces[entry.index];
       if (piece.text.empty()) continue;
       plain += piece.text;
-      if (piece.prefix == p.main_prefix) {
+      if (piece.neutral) {
+        // A line break between runs: a character of the text, whatever wraps it.
+      } else if (piece.prefix == p.main_prefix) {
         close_open();
       } else if (open == 0 || open_prefix != piece.prefix) {
         close_open();
@@ -530,13 +522,13 @@ class Scanner : public XmlHandler {
       p.text += piece.text;
     }
     if (open != 0) p.text += close_tag(open);
-    if (p.tags.empty()) {
+    if (is_blank(plain)) {
+      p.ok = false;
+    } else if (p.tags.empty()) {
       p.text = std::move(plain);
     } else if (has_inline_tags(plain)) {
       p.ok = false;  // document text that reads as a tag would be taken for one
-      return;
     }
-    if (is_blank(plain)) p.ok = false;
   }
 
   std::string_view bytes(ByteSpan span) const {

@@ -1,5 +1,7 @@
 #include "translation/doc/package/relationships.h"
 
+#include <fmt/core.h>
+
 #include "translation/doc/package/xml.h"
 
 namespace quorvel {
@@ -115,6 +117,32 @@ std::string target_part(std::string_view source, std::string_view target) {
     out += step;
   }
   return out;
+}
+
+Result<std::vector<Relationship>> relationships_of(const EntryReader& package,
+                                                   std::string_view part) {
+  std::string rels = relationships_part(part);
+  auto content = package.named(rels);
+  if (!content) return std::unexpected(content.error());
+  if (!*content) return std::vector<Relationship>{};
+  auto read = read_relationships(**content);
+  if (!read) {
+    return fail(ErrorKind::format, fmt::format("parsing {}", rels), read.error().message);
+  }
+  return read;
+}
+
+Result<std::vector<std::size_t>> related_entries(const EntryReader& package, std::string_view part,
+                                                 std::string_view type_suffix) {
+  auto links = relationships_of(package, part);
+  if (!links) return std::unexpected(links.error());
+  std::vector<std::size_t> found;
+  for (const auto& link : *links) {
+    if (link.external || !link.type.ends_with(type_suffix)) continue;
+    std::size_t entry = package.find(target_part(part, link.target));
+    if (entry < package.entries.size()) found.push_back(entry);
+  }
+  return found;
 }
 
 }  // namespace quorvel

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/error.h"
+#include "translation/doc/package/package.h"
 
 namespace quorvel {
 
@@ -32,5 +33,15 @@ std::string relationships_part(std::string_view part);
 /// ppt/notesSlides/n.xml; a target starting with / is from the package root. Empty when it
 /// leaves the package.
 std::string target_part(std::string_view source, std::string_view target);
+
+/// The relationships of `part` in a package; none when it has no relationships part. Fails
+/// with "parsing {rels part}" or the archive's error.
+Result<std::vector<Relationship>> relationships_of(const EntryReader& package,
+                                                   std::string_view part);
+
+/// The entries that the relationships of `part` whose type ends with `type_suffix` name,
+/// in the order of the relationships part.
+Result<std::vector<std::size_t>> related_entries(const EntryReader& package, std::string_view part,
+                                                 std::string_view type_suffix);
 
 }  // namespace quorvel
