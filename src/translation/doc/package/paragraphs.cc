@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <charconv>
 #include <functional>
+#include <iterator>
 #include <optional>
 #include <utility>
 
@@ -56,6 +57,7 @@ struct ContentItem {
 
 struct Paragraph {
   std::size_t ordinal = 0;  // its slot
+  std::size_t begin = 0;    // where its start tag begins
   std::string text;         // the segment text, tagged when `tags` is not empty
   std::vector<Piece> pieces;
   std::vector<Entry> entries;
@@ -142,6 +144,7 @@ class Scanner : public XmlHandler {
     std::size_t begin = 0;
     std::optional<ByteSpan> text_tag;
     ByteSpan text_end;
+    bool text_open = false;
     std::string text;
     bool broken = false;
   };
@@ -163,7 +166,9 @@ class Scanner : public XmlHandler {
 
   void classify(Open& open) {
     const std::string_view name = open.name;
-    if (skipped_ != 0 || (v_.skip != nullptr && v_.skip(name, bytes(open.tag)))) {
+    // Inside a paragraph's own content such an element is kept whole like any other.
+    const bool in_content = !open_.empty() && open_.back().quiet == 0;
+    if (skipped_ != 0 || (v_.skip != nullptr && !in_content && v_.skip(name, bytes(open.tag)))) {
       open.role = Role::skipped;
       ++skipped_;
       return;
@@ -184,6 +189,7 @@ class Scanner : public XmlHandler {
       open.role = Role::paragraph;
       open_.push_back({});
       open_.back().paragraph.ordinal = next_ordinal_++;
+      open_.back().paragraph.begin = open.tag.begin;
       open_.back().depth = stack_.size();
       return;
     }
@@ -199,6 +205,8 @@ class Scanner : public XmlHandler {
       classify_in_run(open);
       return;
     }
+    // Markup inside a text element would be lost with its text: the paragraph stays as it is.
+    if (state.in_text) p.ok = false;
     const bool top = direct_child();
     if (!v_.run.empty() && name == v_.run && top) {
       open.role = Role::run;
@@ -247,9 +255,11 @@ class Scanner : public XmlHandler {
   void classify_in_run(Open& open) {
     auto& state = open_.back();
     const bool child = stack_.size() == state.depth + 2;
+    if (state.run->text_open) state.run->broken = true;  // markup inside the text
     if (child && open.name == v_.text && !state.run->text_tag) {
       open.role = Role::text;
       state.run->text_tag = open.tag;
+      state.run->text_open = true;
       state.text.clear();
       return;
     }
@@ -285,6 +295,7 @@ class Scanner : public XmlHandler {
           // A self-closing text element has no place for text.
           if (open.tag.end == end.end) state.run->broken = true;
           state.run->text_end = end;
+          state.run->text_open = false;
           state.run->text = std::move(state.text);
         } else {
           state.in_text = false;
@@ -591,7 +602,7 @@ class Writer {
           break;
         case InlineKind::placeholder: {
           const Entry& entry = p.entries[p.tags[piece.id - 1]];
-          out += render(p.objects[entry.index]);
+          out += render(p.objects[entry.index], p.begin);
           after_space = false;
           break;
         }
@@ -613,7 +624,7 @@ class Writer {
     for (std::size_t i = p.region_begin; i < p.region_end; ++i) {
       const ByteSpan span = p.content[i].span;
       std::string bytes = i == p.region_begin ? std::move(out) : std::string();
-      drop_inner(span);
+      drop_inner(span, p.begin);
       edits_.push_back({span, std::move(bytes)});
     }
   }
@@ -635,14 +646,25 @@ class Writer {
   }
 
  private:
-  // An element's bytes with the edits already made inside it, which it now carries.
-  std::string render(ByteSpan span) {
+  // The edits of the paragraphs inside the one that begins at `floor`: they finished after
+  // every paragraph before it, so they are at the end of the list. Those within `span` are
+  // taken out.
+  std::vector<Edit> take_inner(ByteSpan span, std::size_t floor) {
+    std::size_t first = edits_.size();
+    while (first > 0 && edits_[first - 1].span.begin >= floor) --first;
     std::vector<Edit> inside;
-    std::erase_if(edits_, [&](Edit& edit) {
-      if (edit.span.begin < span.begin || edit.span.end > span.end) return false;
-      inside.push_back(std::move(edit));
-      return true;
+    auto tail = edits_.begin() + static_cast<std::ptrdiff_t>(first);
+    auto kept = std::stable_partition(tail, edits_.end(), [&](const Edit& edit) {
+      return edit.span.begin < span.begin || edit.span.end > span.end;
     });
+    std::move(kept, edits_.end(), std::back_inserter(inside));
+    edits_.erase(kept, edits_.end());
+    return inside;
+  }
+
+  // An element's bytes with the edits already made inside it, which it now carries.
+  std::string render(ByteSpan span, std::size_t floor) {
+    std::vector<Edit> inside = take_inner(span, floor);
     std::sort(inside.begin(), inside.end(),
               [](const Edit& a, const Edit& b) { return a.span.begin < b.span.begin; });
     std::string out;
@@ -659,11 +681,7 @@ class Writer {
 
   // Edits inside content that is replaced have been carried along by render() or are lost
   // with it; either way they must not apply to the source again.
-  void drop_inner(ByteSpan span) {
-    std::erase_if(edits_, [&](const Edit& edit) {
-      return edit.span.begin >= span.begin && edit.span.end <= span.end;
-    });
-  }
+  void drop_inner(ByteSpan span, std::size_t floor) { take_inner(span, floor); }
 
   void append_wrapped(std::string& out, std::string_view prefix, std::string_view suffix,
                       std::string_view text, std::string_view break_markup, bool& after_space) {
