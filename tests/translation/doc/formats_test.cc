@@ -95,6 +95,9 @@ TEST(Formats, BrokenPackagesAreRefusedNamingTheirKind) {
       {"d.odt",
        {{"mimetype", "application/vnd.oasis.opendocument.text", true}},
        "no translatable text found in document"},
+      {"e.ods",
+       {{"content.xml", std::string(1'000'000, ' ')}},
+       "reading ods zip: entry content.xml expands more than 100 times (a zip bomb)"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
