@@ -19,6 +19,7 @@ namespace {
 // Beyond this many pieces and elements a paragraph is left as it is: no real paragraph has
 // as many formatting changes, and the tagging work stays bounded.
 constexpr std::size_t MAX_TAGGED_ENTRIES = 1000;
+constexpr std::size_t MAX_SPAN_DEPTH = 64;
 
 bool listed(std::span<const std::string_view> names, std::string_view name) {
   return std::find(names.begin(), names.end(), name) != names.end();
@@ -220,6 +221,14 @@ class Scanner : public XmlHandler {
       return;
     }
     if (v_.run.empty() && v_.text.empty() && listed(v_.spans, name)) {
+      if (state.spans.size() == MAX_SPAN_DEPTH) {
+        // Each piece carries the tags of its spans: deeper nesting is hostile, and would
+        // cost time with the square of its depth.
+        p.ok = false;
+        open.role = Role::ignored;
+        ++state.quiet;
+        return;
+      }
       open.role = Role::span;
       if (state.spans.empty()) begin_item(p, open.tag.begin);
       state.spans.push_back(open.name);
