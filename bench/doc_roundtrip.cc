@@ -3,8 +3,9 @@
 // answer (each text comes back tagged) in place of the model.
 //
 //   doc_roundtrip make DIR
-//       writes DIR/large.docx (2,000 paragraphs, 50 MB of images), DIR/large.srt (5,000 cues)
-//       and DIR/large.md (1 MB of Markdown)
+//       writes DIR/large.docx (2,000 paragraphs, 50 MB of images), DIR/large.srt (5,000 cues),
+//       DIR/large.md (1 MB of Markdown), DIR/large.pptx (200 slides with notes) and
+//       DIR/large.xlsx (100,000 cells: labels from 2,000 shared strings, numbers, formulas)
 //   doc_roundtrip run FILE OUT [TOKENIZER_MODEL]
 //       parses FILE, translates it through translate_segments, writes OUT, and prints the
 //       timings as one JSON object. With a model, also counts the prompt tokens the engine
@@ -28,7 +29,8 @@
 #include "engine/llama_api.h"
 #include "engine/model.h"
 #include "platform/files.h"
-#include "translation/doc/document.h"
+#include "translation/doc/formats.h"
+#include "translation/jobs.h"
 #include "translation/pipeline.h"
 
 namespace {
@@ -41,6 +43,8 @@ constexpr int IMAGES = 10;
 constexpr std::size_t IMAGE_BYTES = 5'000'000;
 constexpr int CUES = 5000;
 constexpr std::size_t MARKDOWN_BYTES = 1'000'000;
+constexpr int SLIDES = 200;
+constexpr int CELLS = 100'000;
 
 const char* const WORDS[] = {"the",     "report", "shows",   "growth", "in",      "every",
                              "quarter", "while",  "costs",   "stayed", "flat",    "across",
@@ -130,6 +134,99 @@ std::string large_document_xml(std::mt19937& random) {
          "</w:body></w:document>";
 }
 
+bool write_zip(const std::string& path,
+               const std::vector<std::pair<std::string, std::string>>& entries) {
+  int error = 0;
+  zip_t* archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+  if (archive == nullptr) return false;
+  for (const auto& [name, data] : entries) {
+    zip_source_t* source = zip_source_buffer(archive, data.data(), data.size(), 0);
+    if (zip_file_add(archive, name.c_str(), source, 0) < 0) return false;
+  }
+  return zip_close(archive) == 0;
+}
+
+constexpr std::string_view DRAWING_NS =
+    "xmlns:a=\"http://schemas.openxmlformats.org/drawingml/2006/main\" "
+    "xmlns:p=\"http://schemas.openxmlformats.org/presentationml/2006/main\" "
+    "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\"";
+
+std::string drawing_run(std::string_view properties, const std::string& text) {
+  return fmt::format("<a:r><a:rPr lang=\"en-US\" sz=\"2000\"{}/><a:t>{}</a:t></a:r>", properties,
+                     text);
+}
+
+// A title and four bullets, one of them with a bold span, and a notes page.
+std::string slide_xml(std::mt19937& random) {
+  std::string shapes = "<p:sp><p:txBody><a:bodyPr/><a:p>" + drawing_run("", sentence(random, 5)) +
+                       "</a:p></p:txBody></p:sp><p:sp><p:txBody><a:bodyPr/>";
+  for (int b = 0; b < 4; ++b) {
+    shapes += "<a:p><a:pPr lvl=\"0\"/>" + drawing_run("", sentence(random, 6) + " ");
+    if (b == 1)
+      shapes +=
+          drawing_run(" b=\"1\"", sentence(random, 2)) + drawing_run("", " " + sentence(random, 3));
+    shapes += "<a:endParaRPr lang=\"en-US\"/></a:p>";
+  }
+  return fmt::format("<p:sld {}><p:cSld><p:spTree>{}</p:txBody></p:sp></p:spTree></p:cSld></p:sld>",
+                     DRAWING_NS, shapes);
+}
+
+constexpr std::string_view RELATIONSHIPS_XML =
+    "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">";
+
+bool make_pptx(const std::string& path, std::mt19937& random) {
+  std::vector<std::pair<std::string, std::string>> entries;
+  std::string ids;
+  std::string rels(RELATIONSHIPS_XML);
+  for (int i = 1; i <= SLIDES; ++i) {
+    ids += fmt::format("<p:sldId id=\"{}\" r:id=\"rId{}\"/>", 255 + i, i);
+    rels += fmt::format(
+        "<Relationship Id=\"rId{0}\" Type=\"{1}/slide\" Target=\"slides/slide{0}.xml\"/>", i,
+        RELATIONSHIPS_NS);
+    entries.emplace_back(fmt::format("ppt/slides/slide{}.xml", i), slide_xml(random));
+    entries.emplace_back(fmt::format("ppt/slides/_rels/slide{}.xml.rels", i),
+                         fmt::format("{}<Relationship Id=\"rId1\" Type=\"{}/notesSlide\" "
+                                     "Target=\"../notesSlides/notesSlide{}.xml\"/></Relationships>",
+                                     RELATIONSHIPS_XML, RELATIONSHIPS_NS, i));
+    entries.emplace_back(fmt::format("ppt/notesSlides/notesSlide{}.xml", i),
+                         fmt::format("<p:notes {}><p:cSld><p:spTree><p:sp><p:txBody><a:p>{}</a:p>"
+                                     "</p:txBody></p:sp></p:spTree></p:cSld></p:notes>",
+                                     DRAWING_NS, drawing_run("", sentence(random, 12) + ".")));
+  }
+  entries.emplace_back(
+      "ppt/presentation.xml",
+      fmt::format("<p:presentation {}><p:sldIdLst>{}</p:sldIdLst></p:presentation>", DRAWING_NS,
+                  ids));
+  entries.emplace_back("ppt/_rels/presentation.xml.rels", rels + "</Relationships>");
+  return write_zip(path, entries);
+}
+
+// Rows of a label, two numbers, a formula and a note; labels repeat, as they do in real
+// sheets, so the shared strings are fewer than the cells that show them.
+bool make_xlsx(const std::string& path, std::mt19937& random) {
+  constexpr int COLUMNS = 5;
+  constexpr int ROWS = CELLS / COLUMNS;
+  constexpr int LABELS = 2000;
+  std::string strings;
+  for (int i = 0; i < LABELS; ++i) strings += "<si><t>" + sentence(random, 4) + "</t></si>";
+  std::string sheet =
+      "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData>";
+  for (int r = 1; r <= ROWS; ++r) {
+    sheet += fmt::format(
+        "<row r=\"{0}\"><c r=\"A{0}\" t=\"s\"><v>{1}</v></c><c r=\"B{0}\"><v>{2}</v></c>"
+        "<c r=\"C{0}\"><v>{3}.5</v></c><c r=\"D{0}\"><f>B{0}*C{0}</f><v>0</v></c>"
+        "<c r=\"E{0}\" t=\"s\"><v>{4}</v></c></row>",
+        r, random() % LABELS, random() % 100000, random() % 1000, random() % LABELS);
+  }
+  sheet += "</sheetData></worksheet>";
+  return write_zip(
+      path, {{"xl/workbook.xml",
+              "<workbook><sheets><sheet name=\"Data\" sheetId=\"1\"/></sheets></workbook>"},
+             {"xl/sharedStrings.xml", fmt::format("<sst count=\"{}\" uniqueCount=\"{}\">{}</sst>",
+                                                  2 * ROWS, LABELS, strings)},
+             {"xl/worksheets/sheet1.xml", sheet}});
+}
+
 bool make_docx(const std::string& path, std::mt19937& random) {
   std::vector<std::pair<std::string, std::string>> entries = {
       {"[Content_Types].xml", std::string(CONTENT_TYPES)},
@@ -145,14 +242,7 @@ bool make_docx(const std::string& path, std::mt19937& random) {
     for (auto& c : image) c = static_cast<char>(random());
     entries.emplace_back(fmt::format("word/media/image{}.jpeg", i + 1), std::move(image));
   }
-  int error = 0;
-  zip_t* archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
-  if (archive == nullptr) return false;
-  for (const auto& [name, data] : entries) {
-    zip_source_t* source = zip_source_buffer(archive, data.data(), data.size(), 0);
-    if (zip_file_add(archive, name.c_str(), source, 0) < 0) return false;
-  }
-  return zip_close(archive) == 0;
+  return write_zip(path, entries);
 }
 
 std::string large_srt(std::mt19937& random) {
@@ -192,7 +282,10 @@ int make(const std::string& dir) {
   if (!make_docx(dir + "/large.docx", random)) return 1;
   if (!write_file_atomic(dir + "/large.srt", large_srt(random))) return 1;
   if (!write_file_atomic(dir + "/large.md", large_markdown(random))) return 1;
-  std::printf("wrote large.docx, large.srt and large.md in %s\n", dir.c_str());
+  if (!make_pptx(dir + "/large.pptx", random)) return 1;
+  if (!make_xlsx(dir + "/large.xlsx", random)) return 1;
+  std::printf("wrote large.docx, large.srt, large.md, large.pptx and large.xlsx in %s\n",
+              dir.c_str());
   return 0;
 }
 
@@ -237,13 +330,9 @@ double ms_since(Clock::time_point start) {
 }
 
 Result<Document> parse(const std::string& path) {
-  auto as_document = [](auto parsed) -> Result<Document> {
-    if (!parsed) return std::unexpected(parsed.error());
-    return Document(std::move(*parsed));
-  };
-  if (path.ends_with(".docx")) return as_document(extract_docx(path));
-  if (path.ends_with(".srt") || path.ends_with(".vtt")) return as_document(parse_subtitles(path));
-  return as_document(parse_plain_text(path));
+  const FileFormat* format = format_for_extension(file_extension(path));
+  if (format == nullptr) return fail(ErrorKind::invalid_argument, "unsupported file type");
+  return format->parse(path);
 }
 
 std::vector<llama_token> tokenize(const Engine& engine, const std::string& text, bool special) {

@@ -8,8 +8,9 @@
 #   bash bench/remote.sh [PARAGRAPHS]
 #
 # Runs, each on the machine's 2 threads in all: in-process (engine_bench reuse, prefix reuse
-# on); one server with 1 slot; one server with 4 slots; two servers with 1 slot and 1 thread
-# each. Needs an idle machine; bench/run.sh sets up the speed-test model first.
+# on) one prompt at a time and with the engine's default number at once; one server with 1
+# slot; one server with 4 slots; two servers with 1 slot and 1 thread each. Needs an idle
+# machine; bench/run.sh sets up the speed-test model first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -37,11 +38,13 @@ stop_servers() {
 }
 trap stop_servers EXIT
 
-# start_server PORT SLOTS THREADS: waits until it answers /health.
+# start_server PORT SLOTS THREADS: waits until it answers /health. --swa-full: with the model's
+# sliding-window layers cached only for the window, llama-server cannot keep a shared prefix and
+# reads every prompt whole (cache_n 0); with it, the instructions are read once per slot.
 start_server() {
   local port=$1 slots=$2 threads=$3
   LD_LIBRARY_PATH=$(dirname "$SERVER") "$SERVER" -m "$MODEL" --host 127.0.0.1 --port "$port" \
-    -np "$slots" -c $((2048 * slots)) -t "$threads" --alias translategemma-speed-test \
+    -np "$slots" -c $((2048 * slots)) -t "$threads" --swa-full --alias translategemma-speed-test \
     >"$ROOT/bench/results/llama-server-$port.log" 2>&1 &
   PIDS+=($!)
   for _ in $(seq 600); do
@@ -62,9 +65,15 @@ run_remote() {
     python3 -c "import json,sys; r=json.load(sys.stdin); r['run']='$name'; print(json.dumps(r))" >>"$OUT"
 }
 
-log "in-process"
-"$BUILD/engine_bench" reuse "$MODEL" "$PARAGRAPHS" "$GEN" |
-  python3 -c "import json,sys; r=json.load(sys.stdin); print(json.dumps({'run':'in-process','seconds':r['on']['seconds'],'paragraphs':r['paragraphs']}))" >>"$OUT"
+# in_process NAME [PARALLEL]: without PARALLEL, the engine's own default (not the caller's).
+in_process() {
+  log "$1"
+  env -u AMBREL_PARALLEL ${2:+AMBREL_PARALLEL=$2} \
+    "$BUILD/engine_bench" reuse "$MODEL" "$PARAGRAPHS" "$GEN" |
+    python3 -c "import json,sys; r=json.load(sys.stdin); print(json.dumps({'run':'$1','seconds':r['on']['seconds'],'paragraphs':r['paragraphs']}))" >>"$OUT"
+}
+in_process "in-process, 1 prompt at a time" 1
+in_process "in-process, default prompts at once"
 
 start_server 18901 1 2
 run_remote "1 server, 1 slot" http://127.0.0.1:18901
@@ -80,8 +89,8 @@ stop_servers
 python3 - "$OUT" <<'PY'
 import json, sys
 rows = [json.loads(line) for line in open(sys.argv[1])]
-base = next(r["seconds"] for r in rows if r["run"] == "in-process")
-print(f"| {rows[0]['paragraphs']} paragraphs, 8 tokens each | time (s) | against in-process |")
+base = rows[0]["seconds"]
+print(f"| {rows[0]['paragraphs']} paragraphs, 8 tokens each | time (s) | against in-process, 1 at a time |")
 print("|---|---:|---:|")
 for r in rows:
     print(f"| {r['run']} | {r['seconds']:.1f} | {r['seconds'] / base:.2f} |")

@@ -320,7 +320,7 @@ def docs_section(build, reps, engine):
     rows = {}
     with tempfile.TemporaryDirectory() as work:
         subprocess.run([str(tool), "make", work], check=True, capture_output=True)
-        for kind in ["docx", "srt", "md"]:
+        for kind in ["docx", "srt", "md", "pptx", "xlsx"]:
             log(f"docs: {kind} (load {load_average():.2f})")
             source, output = f"{work}/large.{kind}", f"{work}/out.{kind}"
             counted = run_json([str(tool), "run", source, output, str(SPEED_MODEL)])
@@ -501,7 +501,8 @@ def table(results):
                   "peak RSS (MiB) | model time (estimate) | outside share |",
                   "|---|---:|---:|---:|---:|---:|---:|---:|"]
         names = {"docx": "DOCX, 2,000 paragraphs, 50 MB images", "srt": "SRT, 5,000 cues",
-                 "md": "Markdown, 1 MB"}
+                 "md": "Markdown, 1 MB", "pptx": "PPTX, 200 slides with notes",
+                 "xlsx": "XLSX, 100,000 cells"}
         for kind, row in docs["documents"].items():
             model = row.get("model_estimate_s")
             share = row.get("outside_share")

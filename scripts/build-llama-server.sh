@@ -43,10 +43,11 @@ for lib in "$BUILD"/bin/*.so*; do
     *) cp -L "$lib" "$RUN_DIR/" ;;
   esac
 done
-for lib in "$CACHE"/engine/lib/*.so; do ln -s "$lib" "$RUN_DIR/$(basename "$lib")"; done
-ln -s "$(readlink -f "$CACHE/engine/lib/libllama.so")" "$RUN_DIR/libllama.so.0"
-ln -s "$(readlink -f "$CACHE/engine/lib/libggml.so")" "$RUN_DIR/libggml.so.0"
-ln -s "$CACHE/engine/lib/libggml-base.so" "$RUN_DIR/libggml-base.so.0"
+# Relative links: the cache stays usable when the checkout moves or is reached through a link.
+for lib in "$CACHE"/engine/lib/*.so; do ln -s "../engine/lib/$(basename "$lib")" "$RUN_DIR/"; done
+ln -s "../engine/lib/$(basename "$(readlink -f "$CACHE/engine/lib/libllama.so")")" "$RUN_DIR/libllama.so.0"
+ln -s "../engine/lib/$(basename "$(readlink -f "$CACHE/engine/lib/libggml.so")")" "$RUN_DIR/libggml.so.0"
+ln -s ../engine/lib/libggml-base.so "$RUN_DIR/libggml-base.so.0"
 stamp >"$RUN_DIR/.stamp"
 log "llama-server ready in $RUN_DIR"
 echo "$RUN_DIR/llama-server"

@@ -15,7 +15,8 @@ seconds=${1:-60}
 shift $(($# > 0 ? 1 : 0))
 targets=("$@")
 if ((${#targets[@]} == 0)); then
-  targets=(protocol docx_package docx_part subtitles plain_text answer_checks inline_tags)
+  targets=(protocol docx_package docx_part pptx_part xlsx_part odf_part subtitles plain_text
+    answer_checks inline_tags)
 fi
 
 bash scripts/install-deps.sh fuzz

@@ -8,8 +8,8 @@ PACKAGES=(
   libsqlite3-dev libxxhash-dev libcli11-dev libcurl4-openssl-dev libssl-dev
   libgtest-dev libgmock-dev
   python3 python3-numpy
-  pandoc libreoffice-writer-nogui
-  python3-docx
+  pandoc libreoffice-writer-nogui libreoffice-calc-nogui libreoffice-impress-nogui
+  python3-docx python3-openpyxl
 )
 # scripts/fuzz.sh: clang with libFuzzer (clang 19 is the first whose C++23 mode offers
 # std::expected with this libstdc++).

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Sets everything up on a fresh Debian 12 machine, builds, and runs every test:
 # the GoogleTest suite through CTest, the end-to-end MCP tests through Node, the unit tests
-# once more built with AddressSanitizer and UndefinedBehaviorSanitizer, and the server and
-# engine tests built with ThreadSanitizer; then the Windows build and its tests under Wine.
+# once more built with AddressSanitizer and UndefinedBehaviorSanitizer, and the server,
+# engine and remote-engine tests built with ThreadSanitizer; then the Windows build and its
+# tests under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -23,8 +24,8 @@ cmake --preset asan >/dev/null
 cmake --build --preset asan
 ctest --preset asan
 
-# The server and engine tests once more under ThreadSanitizer: the server runs a reader, a
-# worker and a progress thread.
+# The server, engine and remote-engine tests once more under ThreadSanitizer: the server runs
+# a reader, a worker and a progress thread; a cancel wakes the remote engine's transfers.
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan
 ctest --preset tsan

@@ -29,7 +29,9 @@ int main(int argc, char** argv) {
 
   quorvel::TranslateOptions translate;
   auto* files = app.add_subcommand("translate", "translate files and folders");
-  files->add_option("paths", translate.paths, "files (docx, srt, vtt, txt, md) and folders")
+  files
+      ->add_option("paths", translate.paths,
+                   "files (docx, pptx, xlsx, odt, ods, odp, srt, vtt, txt, md) and folders")
       ->required();
   files->add_option("--to", translate.to, "target language tag, such as fr or zh-TW")->required();
   files->add_option("-o,--output", translate.output,

@@ -5,6 +5,7 @@
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/text.h"
+#include "translation/doc/formats.h"
 #include "translation/languages.h"
 #include "translation/pipeline.h"
 
@@ -13,26 +14,6 @@ namespace quorvel {
 namespace {
 
 constexpr std::size_t MAX_TEXT_CHARS = 12000;
-
-template <class Parsed>
-Result<Document> as_document(Result<Parsed> parsed) {
-  if (!parsed) return std::unexpected(parsed.error());
-  return Document(std::move(*parsed));
-}
-
-struct DocumentKind {
-  std::string_view extension;
-  Result<Document> (*parse)(const std::string& path);
-};
-
-constexpr DocumentKind DOCUMENT_KINDS[] = {
-    {"docx", [](const std::string& p) { return as_document(extract_docx(p)); }},
-    {"srt", [](const std::string& p) { return as_document(parse_subtitles(p)); }},
-    {"vtt", [](const std::string& p) { return as_document(parse_subtitles(p)); }},
-    {"txt", [](const std::string& p) { return as_document(parse_plain_text(p)); }},
-    {"md", [](const std::string& p) { return as_document(parse_markdown(p)); }},
-    {"markdown", [](const std::string& p) { return as_document(parse_markdown(p)); }},
-};
 
 std::string result_text(const Translations& translations, const std::string& target,
                         const std::string& output_path) {
@@ -68,10 +49,7 @@ std::unexpected<Error> cancelled() {
 }  // namespace
 
 bool is_supported_extension(std::string_view extension) {
-  for (const auto& known : DOCUMENT_KINDS) {
-    if (known.extension == extension) return true;
-  }
-  return false;
+  return format_for_extension(extension) != nullptr;
 }
 
 std::string file_extension(const std::string& path) {
@@ -110,16 +88,13 @@ Result<void> check_text(const std::string& text) {
 Result<FileJob> prepare_file_job(const std::string& path, TranslationRequest request,
                                  const std::optional<std::string>& output_path) {
   std::string extension = file_extension(path);
-  const DocumentKind* kind = nullptr;
-  for (const auto& known : DOCUMENT_KINDS) {
-    if (known.extension == extension) kind = &known;
-  }
-  if (!kind) {
+  const FileFormat* format = format_for_extension(extension);
+  if (!format) {
     return fail(ErrorKind::invalid_argument, fmt::format("unsupported file type: .{}", extension));
   }
   // The document is read before the engine is touched, so a broken or empty file is reported
   // without loading a model.
-  auto document = kind->parse(path);
+  auto document = format->parse(path);
   if (!document) return std::unexpected(document.error());
   std::string output = output_path ? *output_path : default_output_path(path, request.target);
   if (auto writable = check_writable(output); !writable) {

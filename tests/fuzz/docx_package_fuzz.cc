@@ -12,7 +12,7 @@
 
 #include "fuzz_support.h"
 #include "translation/doc/docx.h"
-#include "translation/doc/docx_zip.h"
+#include "translation/doc/package/zip.h"
 
 namespace {
 
@@ -20,7 +20,8 @@ namespace {
 // (a stored run of zeros deflates a thousandfold), so the limits may refuse to list a copy;
 // then there is nothing to compare.
 std::optional<std::vector<std::string>> entry_names(const std::string& path) {
-  auto archive = quorvel::ZipArchive::open(path, "opening", std::nullopt);
+  auto archive =
+      quorvel::ZipArchive::open(path, "opening", std::nullopt, "docx", quorvel::DOCX_LIMITS);
   FUZZ_CHECK(archive.has_value());
   auto entries = archive->entries();
   if (!entries) {

@@ -26,7 +26,7 @@ Result<void> write_document(const Document& document, const Translations& transl
   }
   return std::visit(
       Overloaded{
-          [&](const DocxDocument& d) { return write_docx(d, translations, output_path); },
+          [&](const PackageDocument& d) { return write_package(d, translations, output_path); },
           [&](const SubtitleDocument& d) { return write_subtitles(d, translations, output_path); },
           [&](const PlainDocument& d) { return write_plain_text(d, translations, output_path); },
       },

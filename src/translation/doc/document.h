@@ -6,14 +6,16 @@
 #include <vector>
 
 #include "platform/error.h"
-#include "translation/doc/docx.h"
+#include "translation/doc/package/package.h"
 #include "translation/doc/plain_text.h"
 #include "translation/doc/subtitles.h"
 #include "translation/request.h"
 
 namespace quorvel {
 
-using Document = std::variant<DocxDocument, SubtitleDocument, PlainDocument>;
+/// Every zip package format (DOCX, PPTX, XLSX, OpenDocument) is a PackageDocument, which
+/// carries its format; the table of formats is in formats.h.
+using Document = std::variant<PackageDocument, SubtitleDocument, PlainDocument>;
 
 /// The texts to translate, in document order.
 const std::vector<Segment>& document_segments(const Document& document);

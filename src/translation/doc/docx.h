@@ -10,35 +10,17 @@
 #include <vector>
 
 #include "platform/error.h"
+#include "translation/doc/package/package.h"
 #include "translation/request.h"
 
 namespace quorvel {
 
-enum class SlotRole {
-  unchanged,  // not part of any segment: written back as it was
-  carrier,    // first text element of a paragraph with text: receives the whole translation
-  cleared,    // any further text element of that paragraph: emptied
-};
+/// A Word document read: its paragraphs and one slot per <w:t> element of each text part.
+using DocxDocument = PackageDocument;
+using DocxPart = PackagePart;
 
-/// What happens to one <w:t> element; `segment` is meaningful for carrier and cleared.
-struct TextSlot {
-  SlotRole role = SlotRole::unchanged;
-  std::size_t segment = 0;
-};
-
-/// One XML part that was read: its slots in document order, one per <w:t> element.
-struct DocxPart {
-  std::string name;  // the archive entry name, e.g. word/document.xml
-  std::vector<TextSlot> slots;
-};
-
-/// The map of a package; the package itself is read again from `source_path` on write, so
-/// that file must not change in between (the slots are positional).
-struct DocxDocument {
-  std::string source_path;
-  std::vector<Segment> segments;  // paragraph texts, part by part in document order
-  std::vector<DocxPart> parts;    // in reading order: document, headers, footers, notes, comments
-};
+/// The DOCX row of the package formats.
+extern const PackageFormat DOCX_FORMAT;
 
 /// Reads word/document.xml, the headers and footers (each group sorted byte-wise by name),
 /// footnotes, endnotes and comments. Fails with "opening {path}", "reading docx zip",
@@ -58,10 +40,7 @@ Result<std::string> rewrite_part(std::string_view xml, const std::vector<TextSlo
                                  const std::vector<Segment>& segments,
                                  const Translations& translations);
 
-/// Writes the translated package to `output_path` through a temporary file beside it, so
-/// that a failure leaves nothing behind and `output_path` may name the source itself.
-/// Every entry is copied in the source order, DEFLATE level 6, dated 1980-01-01 with Unix
-/// mode 0644. Reached through write_document, which has checked the count of translations.
+/// write_package for a Word document.
 Result<void> write_docx(const DocxDocument& document, const Translations& translations,
                         const std::string& output_path);
 

@@ -5,8 +5,6 @@
 #include "platform/text.h"
 #include "translation/doc/docx.h"
 #include "translation/doc/docx_paragraphs.h"
-#include "translation/doc/docx_xml.h"
-#include "translation/doc/docx_zip.h"
 #include "translation/doc/limits.h"
 
 namespace quorvel {
@@ -16,14 +14,11 @@ bool is_numbered_part(const std::string& name, std::string_view prefix) {
   return name.starts_with(prefix) && name.ends_with(".xml");
 }
 
-// The entry indices of the parts that hold text, in reading order, each name once.
-std::vector<std::size_t> choose_parts(const std::vector<ZipEntry>& entries) {
-  auto first_named = [&](const std::string& name) {
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-      if (entries[i].name == name) return i;
-    }
-    return entries.size();
-  };
+const PartReader DOCX_PART{extract_part, rewrite_part};
+
+// The parts that hold text, in reading order, each name once.
+Result<std::vector<ChosenPart>> choose_parts(const EntryReader& package) {
+  const auto& entries = package.entries;
   auto sorted_names = [&](std::string_view prefix) {
     std::vector<std::string> names;
     for (const auto& entry : entries) {
@@ -41,10 +36,10 @@ std::vector<std::size_t> choose_parts(const std::vector<ZipEntry>& entries) {
     names.emplace_back(name);
   }
 
-  std::vector<std::size_t> chosen;
+  std::vector<ChosenPart> chosen;
   for (const auto& name : names) {
-    std::size_t index = first_named(name);
-    if (index < entries.size()) chosen.push_back(index);
+    std::size_t index = package.find(name);
+    if (index < entries.size()) chosen.push_back({index, &DOCX_PART});
   }
   return chosen;
 }
@@ -79,38 +74,15 @@ Result<std::vector<TextSlot>> extract_part(std::string_view xml, std::vector<Seg
   return slots;
 }
 
+const PackageFormat DOCX_FORMAT{"docx", DOCX_LIMITS, choose_parts, {}};
+
 Result<DocxDocument> extract_docx(const std::string& path) {
-  auto archive = ZipArchive::open(path, fmt::format("opening {}", path), "reading docx zip");
-  if (!archive) return std::unexpected(archive.error());
-  auto entries = archive->entries();
-  if (!entries) return std::unexpected(entries.error());
+  return extract_package(path, DOCX_FORMAT);
+}
 
-  auto chosen = choose_parts(*entries);
-  std::uint64_t total = 0;
-  for (auto index : chosen) total += (*entries)[index].size;
-  if (total > MAX_DOCX_TEXT_BYTES) {
-    return fail(ErrorKind::limit,
-                fmt::format("reading docx zip: the text parts exceed the {} MiB limit",
-                            MAX_DOCX_TEXT_BYTES / MIB));
-  }
-
-  DocxDocument document;
-  document.source_path = path;
-  for (auto index : chosen) {
-    const auto& entry = (*entries)[index];
-    auto xml = archive->read(index, entry.size);
-    if (!xml) return std::unexpected(xml.error());
-    auto slots = extract_part(*xml, document.segments);
-    if (!slots && slots.error().kind == ErrorKind::limit) return std::unexpected(slots.error());
-    if (!slots) {
-      return fail(ErrorKind::format, fmt::format("parsing {}", entry.name), slots.error().message);
-    }
-    document.parts.push_back(DocxPart{entry.name, std::move(*slots)});
-  }
-  if (document.segments.empty()) {
-    return fail(ErrorKind::format, "no translatable text found in document");
-  }
-  return document;
+Result<void> write_docx(const DocxDocument& document, const Translations& translations,
+                        const std::string& output_path) {
+  return write_package(document, translations, output_path);
 }
 
 }  // namespace quorvel

@@ -19,15 +19,6 @@ bool is_plain_run_child(std::string_view name) {
          name == "w:noBreakHyphen";
 }
 
-std::string_view attribute_value(std::string_view tag, std::string_view name) {
-  for (const auto& attribute : raw_attributes(tag)) {
-    if (attribute.name == name && attribute.quoted_value.size() >= 2) {
-      return attribute.quoted_value.substr(1, attribute.quoted_value.size() - 2);
-    }
-  }
-  return {};
-}
-
 // One <w:r> of a modelled paragraph. Its elements and breaks are positions in the
 // paragraph's lists.
 struct Run {
@@ -159,7 +150,7 @@ class ParagraphScanner : public XmlHandler {
 
   void break_element(std::size_t level, std::string_view name, ByteSpan tag) {
     // Page and column breaks are layout, not a line of text: they stay where they are.
-    std::string_view type = attribute_value(xml_.substr(tag.begin, tag.end - tag.begin), "w:type");
+    std::string_view type = raw_attribute(xml_.substr(tag.begin, tag.end - tag.begin), "w:type");
     if (name == "w:br" && !type.empty() && type != "textWrapping") {
       if (run_child(level)) run_->other = true;
       return;
@@ -201,7 +192,7 @@ class ParagraphScanner : public XmlHandler {
         if (self_closing) run_->formatting = tag;
       } else if (name == "w:fldChar") {
         run_->field_code = true;
-        auto type = attribute_value(xml_.substr(tag.begin, tag.end - tag.begin), "w:fldCharType");
+        auto type = raw_attribute(xml_.substr(tag.begin, tag.end - tag.begin), "w:fldCharType");
         if (type == "begin") ++run_->field_depth;
         if (type == "end") --run_->field_depth;
       } else if (name == "w:instrText") {

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "platform/error.h"
-#include "translation/doc/docx_xml.h"
+#include "translation/doc/package/xml.h"
 
 namespace quorvel {
 

@@ -14,44 +14,6 @@
 namespace quorvel {
 namespace {
 
-// Characters XML 1.0 allows in content; anything else would make the part unreadable.
-bool allowed_in_xml(char32_t c) {
-  return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
-         (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
-}
-
-void append_escaped(std::string& out, std::string_view text) {
-  std::size_t pos = 0;
-  while (pos < text.size()) {
-    std::size_t start = pos;
-    auto c = next_char(text, pos);
-    if (!c) {
-      out += "\xEF\xBF\xBD";  // a byte that is not UTF-8 becomes U+FFFD
-      ++pos;
-      continue;
-    }
-    switch (*c) {
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '&':
-        out += "&amp;";
-        break;
-      case '\'':
-        out += "&apos;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      default:
-        if (allowed_in_xml(*c)) out.append(text.substr(start, pos - start));
-    }
-  }
-}
-
 constexpr std::string_view PRESERVED_TEXT_TAG = "<w:t xml:space=\"preserve\">";
 
 // `<w:t` with the source tag's attributes as written, except xml:space, then

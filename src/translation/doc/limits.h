@@ -16,26 +16,32 @@ constexpr std::uint64_t MIB = 1024 * 1024;
 /// Text and subtitle files are read whole; refuse larger ones before reading.
 constexpr std::uint64_t MAX_TEXT_FILE_BYTES = 256 * MIB;
 
-/// Sum of the uncompressed sizes of the DOCX parts that are read for text. Real documents
-/// stay far below; a larger sum means a bomb or something that is not a document.
-constexpr std::uint64_t MAX_DOCX_TEXT_BYTES = 256 * MIB;
+/// Bounds of one zip package kind. Every kind has its own row below, so that one can be
+/// widened without loosening the others.
+struct PackageLimits {
+  /// Sum of the uncompressed sizes of the parts that are read for text. Real documents stay
+  /// far below; a larger sum means a bomb or something that is not a document.
+  std::uint64_t text_bytes = 256 * MIB;
+  /// Entries in one package.
+  std::uint64_t entries = 100'000;
+  /// Zip-bomb guard for every entry, as office-file libraries apply it: an entry may expand
+  /// at most 100 times (compressed / uncompressed >= 0.01), once it is larger than 100 KiB
+  /// uncompressed (small entries of repeated bytes compress better than that legitimately).
+  std::uint64_t inflate_ratio = 100;
+  std::uint64_t ratio_grace_bytes = 100 * 1024;
+  /// Largest single entry, uncompressed (the most a zip without 64-bit extensions can hold).
+  std::uint64_t entry_bytes = 0xFFFFFFFFull;
+  /// Sum of the uncompressed sizes of all entries: what write-back decompresses and
+  /// compresses again. Entries whose data overlap (one compressed stream listed many times)
+  /// are refused separately, since no real package holds more compressed bytes than its file.
+  std::uint64_t package_bytes = 4096 * MIB;
+};
 
-/// Entries in one DOCX package.
-constexpr std::uint64_t MAX_DOCX_ENTRIES = 100'000;
-
-/// Zip-bomb guard for every entry, as office-file libraries apply it: an entry may expand
-/// at most 100 times (compressed / uncompressed >= 0.01), once it is larger than 100 KiB
-/// uncompressed (small entries of repeated bytes compress better than that legitimately).
-constexpr std::uint64_t MAX_DOCX_INFLATE_RATIO = 100;
-constexpr std::uint64_t DOCX_RATIO_GRACE_BYTES = 100 * 1024;
-
-/// Largest single entry, uncompressed (the most a zip without 64-bit extensions can hold).
-constexpr std::uint64_t MAX_DOCX_ENTRY_BYTES = 0xFFFFFFFFull;
-
-/// Sum of the uncompressed sizes of all entries: what write-back decompresses and compresses
-/// again. Entries whose data overlap (one compressed stream listed many times) are refused
-/// separately, since no real package holds more compressed bytes than its file.
-constexpr std::uint64_t MAX_DOCX_PACKAGE_BYTES = 4096 * MIB;
+constexpr PackageLimits DOCX_LIMITS{};
+constexpr PackageLimits PPTX_LIMITS{};
+/// Worksheets are read whole for their inline strings, and a large sheet is mostly numbers.
+constexpr PackageLimits XLSX_LIMITS{.text_bytes = 1024 * MIB};
+constexpr PackageLimits ODF_LIMITS{};
 
 /// Paragraphs (or cues) in one document. Each becomes a prompt and costs the model about a
 /// second, so real documents stay far below; a file of millions of one-word paragraphs

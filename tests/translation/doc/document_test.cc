@@ -1,4 +1,5 @@
 #include "translation/doc/document.h"
+#include "translation/doc/docx.h"
 
 #include <gtest/gtest.h>
 

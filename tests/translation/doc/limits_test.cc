@@ -90,8 +90,8 @@ TEST(DocumentLimits, PackagesThatExpandBeyondTheirFileAreRefused) {
   write_raw_zip(dir.file("shared.docx"), shared);
 
   std::vector<RawZipItem> many{{"word/document.xml", body, body_size, body_size}};
-  const std::uint32_t grace = DOCX_RATIO_GRACE_BYTES;
-  for (std::uint64_t i = 0; i <= MAX_DOCX_PACKAGE_BYTES / grace; ++i) {
+  const std::uint32_t grace = DOCX_LIMITS.ratio_grace_bytes;
+  for (std::uint64_t i = 0; i <= DOCX_LIMITS.package_bytes / grace; ++i) {
     many.push_back({"m/" + std::to_string(i), "z", grace, 1, 8});
   }
   write_raw_zip(dir.file("many.docx"), many);

@@ -15,6 +15,7 @@
 
 #include "support/temp_dir.h"
 #include "translation/doc/document.h"
+#include "translation/doc/docx.h"
 #include "translation/doc/zip_fixtures.h"
 
 namespace quorvel {

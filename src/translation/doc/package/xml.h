@@ -1,9 +1,10 @@
 #pragma once
-// The XML reading shared by DOCX extraction and write-back: expat over a whole part held in
-// memory, reporting each tag with its byte span in that buffer, so that a writer can copy
-// the original bytes and splice in only what it changes.
+// The XML reading shared by the package formats' extraction and write-back: expat over a
+// whole part held in memory, reporting each tag with its byte span in that buffer, so that a writer
+// can copy the original bytes and splice in only what it changes.
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -25,6 +26,8 @@ class XmlHandler {
   virtual void end(std::string_view name, ByteSpan tag) = 0;
   /// Character data with references and entities decoded, possibly in several pieces.
   virtual void text(std::string_view decoded) = 0;
+  /// The same, with the bytes the piece was decoded from; by default only text() is called.
+  virtual void text_at(std::string_view decoded, ByteSpan) { text(decoded); }
   /// Whether the handler is inside text it decodes; parse errors there read "xml text: ".
   virtual bool in_text() const { return false; }
 };
@@ -39,6 +42,14 @@ struct RawAttribute {
   std::string_view name;
   std::string_view quoted_value;
 };
+
+/// The value of attribute `name` of a start tag as written (references not decoded), or
+/// empty when the tag has none.
+std::string_view raw_attribute(std::string_view tag, std::string_view name);
+
+/// Appends `text` escaped for XML content or attribute values: the five predefined entities,
+/// U+FFFD for bytes that are not UTF-8, and characters XML 1.0 cannot hold left out.
+void append_escaped(std::string& out, std::string_view text);
 
 /// Splits a well-formed start tag such as `<w:t xml:space="preserve">` into attributes.
 std::vector<RawAttribute> raw_attributes(std::string_view tag);

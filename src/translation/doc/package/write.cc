@@ -7,9 +7,8 @@
 
 #include "platform/files.h"
 #include "platform/text.h"
-#include "translation/doc/docx.h"
-#include "translation/doc/docx_xml.h"
-#include "translation/doc/docx_zip.h"
+#include "translation/doc/package/package.h"
+#include "translation/doc/package/zip.h"
 
 namespace quorvel {
 namespace {
@@ -17,7 +16,7 @@ namespace {
 // What the writer shares with the entry sources while libzip writes the package.
 struct WriteJob {
   const ZipArchive& source;
-  const DocxDocument& document;
+  const PackageDocument& document;
   const Translations& translations;
   std::optional<Error> error;  // the first failure, in our own words
 };
@@ -27,7 +26,7 @@ struct WriteJob {
 // dropped as soon as it has been written. Only one entry's data is held at a time.
 class EntrySource {
  public:
-  EntrySource(WriteJob& job, std::uint64_t index, ZipEntry entry, const DocxPart* part)
+  EntrySource(WriteJob& job, std::uint64_t index, ZipEntry entry, const PackagePart* part)
       : job_(job), index_(index), entry_(std::move(entry)), part_(part) {
     zip_error_init(&error_);
   }
@@ -85,7 +84,8 @@ class EntrySource {
   zip_int64_t prepare_part() {
     auto xml = job_.source.read(index_, entry_.size);
     if (!xml) return failed(xml.error());
-    auto rewritten = rewrite_part(*xml, part_->slots, job_.document.segments, job_.translations);
+    auto rewritten =
+        part_->reader->rewrite(*xml, part_->slots, job_.document.segments, job_.translations);
     if (!rewritten) {
       return failed(Error{rewritten.error().kind, fmt::format("rewriting {}", entry_.name),
                           rewritten.error().message});
@@ -123,7 +123,7 @@ class EntrySource {
     // A bomb that lies about its size in the directory stops here, not at a full disk.
     delivered_ += static_cast<std::uint64_t>(n);
     if (delivered_ > entry_.size) {
-      return failed(Error{ErrorKind::limit, entry_overflow_message(entry_.name), {}});
+      return failed(Error{ErrorKind::limit, job_.source.entry_overflow_message(entry_.name), {}});
     }
     return n;
   }
@@ -141,7 +141,7 @@ class EntrySource {
   WriteJob& job_;
   std::uint64_t index_;
   ZipEntry entry_;
-  const DocxPart* part_;
+  const PackagePart* part_;
   zip_error_t error_;
   zip_file_t* file_ = nullptr;
   std::string buffer_;
@@ -151,7 +151,7 @@ class EntrySource {
   std::uint64_t delivered_ = 0;
 };
 
-const DocxPart* find_part(const DocxDocument& document, const std::string& name) {
+const PackagePart* find_part(const PackageDocument& document, const std::string& name) {
   for (const auto& part : document.parts) {
     if (part.name == name) return &part;
   }
@@ -179,7 +179,9 @@ Result<void> add_entries(zip_t* out, WriteJob& job, const std::vector<ZipEntry>&
       return std::unexpected(archive_failure(out));
     }
     auto at = static_cast<zip_uint64_t>(index);
-    if (zip_set_file_compression(out, at, ZIP_CM_DEFLATE, 6) != 0 ||
+    const bool stored = entries[i].name == job.document.format->stored_entry;
+    if (zip_set_file_compression(out, at, stored ? ZIP_CM_STORE : ZIP_CM_DEFLATE, stored ? 0 : 6) !=
+            0 ||
         zip_file_set_dostime(out, at, 0x0000, 0x0021, 0) != 0 ||  // 1980-01-01 00:00:00
         zip_file_set_external_attributes(out, at, 0, ZIP_OPSYS_UNIX, 0100644u << 16) != 0) {
       return std::unexpected(archive_failure(out));
@@ -190,10 +192,12 @@ Result<void> add_entries(zip_t* out, WriteJob& job, const std::vector<ZipEntry>&
 
 }  // namespace
 
-Result<void> write_docx(const DocxDocument& document, const Translations& translations,
-                        const std::string& output_path) {
+Result<void> write_package(const PackageDocument& document, const Translations& translations,
+                           const std::string& output_path) {
   const std::string& source_path = document.source_path;
-  auto source = ZipArchive::open(source_path, fmt::format("re-opening {}", source_path), {});
+  const PackageFormat& format = *document.format;
+  auto source = ZipArchive::open(source_path, fmt::format("re-opening {}", source_path), {},
+                                 format.kind, format.limits);
   if (!source) return std::unexpected(source.error());
   auto entries = source->entries();
   if (!entries) return std::unexpected(entries.error());

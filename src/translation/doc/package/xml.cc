@@ -1,4 +1,4 @@
-#include "translation/doc/docx_xml.h"
+#include "translation/doc/package/xml.h"
 
 #include <expat.h>
 #include <fmt/core.h>
@@ -46,7 +46,8 @@ void on_end(void* user, const XML_Char* name) {
 
 void on_text(void* user, const XML_Char* text, int length) {
   auto& state = *static_cast<ParseState*>(user);
-  state.handler->text(std::string_view(text, static_cast<std::size_t>(length)));
+  state.handler->text_at(std::string_view(text, static_cast<std::size_t>(length)),
+                         current_span(state.parser));
 }
 
 void on_doctype(void* user, const XML_Char*, const XML_Char*, const XML_Char*, int) {
@@ -74,7 +75,54 @@ bool is_xml_space(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
+// Characters XML 1.0 allows in content; anything else would make the part unreadable.
+bool allowed_in_xml(char32_t c) {
+  return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
+         (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
+}
+
 }  // namespace
+
+void append_escaped(std::string& out, std::string_view text) {
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    std::size_t start = pos;
+    auto c = next_char(text, pos);
+    if (!c) {
+      out += "\xEF\xBF\xBD";  // a byte that is not UTF-8 becomes U+FFFD
+      ++pos;
+      continue;
+    }
+    switch (*c) {
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '&':
+        out += "&amp;";
+        break;
+      case '\'':
+        out += "&apos;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        if (allowed_in_xml(*c)) out.append(text.substr(start, pos - start));
+    }
+  }
+}
+
+std::string_view raw_attribute(std::string_view tag, std::string_view name) {
+  for (const auto& attribute : raw_attributes(tag)) {
+    if (attribute.name == name && attribute.quoted_value.size() >= 2) {
+      return attribute.quoted_value.substr(1, attribute.quoted_value.size() - 2);
+    }
+  }
+  return {};
+}
 
 Result<void> parse_xml(std::string_view xml, XmlHandler& handler) {
   if (xml.size() > static_cast<std::size_t>(INT_MAX)) {

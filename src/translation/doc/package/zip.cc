@@ -1,4 +1,4 @@
-#include "translation/doc/docx_zip.h"
+#include "translation/doc/package/zip.h"
 
 #include <fmt/core.h>
 
@@ -16,18 +16,19 @@ std::string archive_error(zip_t* archive) {
   return zip_strerror(archive);
 }
 
-std::unexpected<Error> limit_error(std::string what) {
-  return fail(ErrorKind::limit, "reading docx zip: " + what);
-}
-
 }  // namespace
 
-std::string entry_overflow_message(const std::string& name) {
-  return fmt::format("reading docx zip: entry {} holds more than its recorded size", name);
+std::unexpected<Error> ZipArchive::limit_error(std::string what) const {
+  return fail(ErrorKind::limit, fmt::format("reading {} zip: {}", kind_, what));
+}
+
+std::string ZipArchive::entry_overflow_message(const std::string& name) const {
+  return fmt::format("reading {} zip: entry {} holds more than its recorded size", kind_, name);
 }
 
 Result<ZipArchive> ZipArchive::open(const std::string& path, const std::string& open_message,
-                                    const std::optional<std::string>& archive_message) {
+                                    const std::optional<std::string>& archive_message,
+                                    std::string_view kind, const PackageLimits& limits) {
   if (has_nul_byte(path)) return fail(ErrorKind::io, open_message, NUL_IN_PATH);
   auto opened = open_read_stream(path);
   if (!opened) return fail(ErrorKind::io, open_message, opened.error().cause);
@@ -52,11 +53,14 @@ Result<ZipArchive> ZipArchive::open(const std::string& path, const std::string& 
     return archive_failure();
   }
   zip_error_fini(&error);
-  return ZipArchive(archive, opened->size);
+  return ZipArchive(archive, opened->size, kind, limits);
 }
 
 ZipArchive::ZipArchive(ZipArchive&& other) noexcept
-    : archive_(std::exchange(other.archive_, nullptr)), file_size_(other.file_size_) {}
+    : archive_(std::exchange(other.archive_, nullptr)),
+      file_size_(other.file_size_),
+      kind_(other.kind_),
+      limits_(other.limits_) {}
 
 ZipArchive::~ZipArchive() {
   if (archive_ != nullptr) zip_discard(archive_);
@@ -65,12 +69,12 @@ ZipArchive::~ZipArchive() {
 Result<std::vector<ZipEntry>> ZipArchive::entries() const {
   zip_int64_t count = zip_get_num_entries(archive_, 0);
   if (count < 0) return fail(ErrorKind::format, archive_error(archive_));
-  if (static_cast<std::uint64_t>(count) > MAX_DOCX_ENTRIES) {
-    return limit_error(fmt::format("more than {} entries", MAX_DOCX_ENTRIES));
+  if (static_cast<std::uint64_t>(count) > limits_->entries) {
+    return limit_error(fmt::format("more than {} entries", limits_->entries));
   }
   std::vector<ZipEntry> entries;
   entries.reserve(static_cast<std::size_t>(count));
-  std::uint64_t total_size = 0;        // at most 100,000 entries of 4 GiB each: no overflow
+  std::uint64_t total_size = 0;        // entries and their sizes are bounded: no overflow
   std::uint64_t total_compressed = 0;  // never more than file_size_
   for (zip_uint64_t i = 0; i < static_cast<zip_uint64_t>(count); ++i) {
     zip_stat_t st;
@@ -82,13 +86,13 @@ Result<std::vector<ZipEntry>> ZipArchive::entries() const {
       return fail(ErrorKind::format, "Zip archive inconsistent");
     }
     ZipEntry entry{st.name, st.size, st.comp_size};
-    if (entry.size > MAX_DOCX_ENTRY_BYTES) {
+    if (entry.size > limits_->entry_bytes) {
       return limit_error(fmt::format("entry {} is larger than the 4 GiB entry limit", entry.name));
     }
-    if (entry.size > DOCX_RATIO_GRACE_BYTES &&
-        entry.size / MAX_DOCX_INFLATE_RATIO > entry.compressed_size) {
+    if (entry.size > limits_->ratio_grace_bytes &&
+        entry.size / limits_->inflate_ratio > entry.compressed_size) {
       return limit_error(fmt::format("entry {} expands more than {} times (a zip bomb)", entry.name,
-                                     MAX_DOCX_INFLATE_RATIO));
+                                     limits_->inflate_ratio));
     }
     // Entries occupy separate stretches of the file, so their compressed sizes add up to no
     // more than its size, unless they point at the same data. Each addend is checked
@@ -100,9 +104,9 @@ Result<std::vector<ZipEntry>> ZipArchive::entries() const {
     total_size += entry.size;
     entries.push_back(std::move(entry));
   }
-  if (total_size > MAX_DOCX_PACKAGE_BYTES) {
+  if (total_size > limits_->package_bytes) {
     return limit_error(fmt::format("the entries expand to more than the {} GiB package limit",
-                                   MAX_DOCX_PACKAGE_BYTES / (1024 * MIB)));
+                                   limits_->package_bytes / (1024 * MIB)));
   }
   return entries;
 }
