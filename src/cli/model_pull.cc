@@ -192,8 +192,8 @@ int run_model_pull(const PullOptions& options, std::stop_token stop, std::FILE* 
   fs::create_directories(place->parent_path(), error);
   // A fixed name beside the model, so that the next run finds what this one got; beside it the
   // address it came from, so that a part of another file is never continued.
-  const fs::path partial = place->string() + ".part";
-  const fs::path source = place->string() + ".part.url";
+  const fs::path partial = fs::path(*place) += ".part";
+  const fs::path source = fs::path(*place) += ".part.url";
   {
     std::ifstream known(source);
     std::string known_url;

@@ -67,10 +67,11 @@ bool up_to_date(const PlannedFile& file) {
 
 TranslationPlan plan_translation(const TranslateOptions& options) {
   TranslationPlan plan;
-  const bool single_file = options.paths.size() == 1 && !fs::is_directory(options.paths.front());
+  const bool single_file =
+      options.paths.size() == 1 && !fs::is_directory(path_from_utf8(options.paths.front()));
   for (const auto& given : options.paths) {
     std::error_code error;
-    const fs::path path(given);
+    const fs::path path = path_from_utf8(given);
     if (fs::is_directory(path, error)) {
       for (const auto& file : files_in(path, options.recursive, options.to)) {
         plan.files.push_back({path_to_utf8(file), output_for(file, path, options, false)});

@@ -82,7 +82,11 @@ test("the model under LOCALAPPDATA and the engine from TRANSLATE_LLM_DIR", { ski
   fs.copyFileSync(MODEL, installed);
   const engine = path.join(dir, "moteur à essayer");
   fs.cpSync(ENGINE, engine, { recursive: true });
-  const { client, stderr } = await connect({ TRANSLATE_LLM_DIR: windowsPath(engine), AMBREL_THREADS: "1" });
+  // An empty TRANSLATE_MEMORY leaves the memory at its default place.
+  const memory = path.join(models, "..", "memory.sqlite3");
+  const { client, stderr } = await connect({
+    TRANSLATE_LLM_DIR: windowsPath(engine), AMBREL_THREADS: "1", TRANSLATE_MEMORY: "",
+  });
   try {
     const result = await client.callTool({
       name: "translate_text",
@@ -94,10 +98,11 @@ test("the model under LOCALAPPDATA and the engine from TRANSLATE_LLM_DIR", { ski
     assert.ok(line?.includes("moteur à essayer"), stderr());
     assert.ok(line?.includes(`AppData\\Local\\com.quorvel.translate\\models\\${MODEL_NAME}`), stderr());
     // The translation memory sits beside the model, not under a HOME Windows does not have.
-    assert.ok(fs.existsSync(path.join(models, "..", "memory.sqlite3")));
+    assert.ok(fs.existsSync(memory));
   } finally {
     await client.close();
     fs.rmSync(installed, { force: true });
+    for (const suffix of ["", "-wal", "-shm"]) fs.rmSync(memory + suffix, { force: true });
     fs.rmSync(dir, { recursive: true, force: true });
   }
 });
