@@ -7,9 +7,13 @@
 #   .cache/engine/include/    llama.h and the ggml headers
 #   .cache/llama.cpp-src/     the matching llama.cpp source (gguf-py, tools for benchmarks)
 #
-# Usage: scripts/fetch-engine.sh [--gpu vulkan|cuda]
+# Usage: scripts/fetch-engine.sh [--gpu vulkan|cuda] [--windows]
 #   --gpu also lays out that GPU build in .cache/engine-<gpu>/lib; point TRANSLATE_LLM_DIR at
 #   it (or copy it to <install dir>/resources/engine) on a machine with such hardware.
+#   --windows also lays out the Windows x64 engine for the cross build (scripts/
+#   build-windows.sh): .cache/engine-windows/lib (ggml.dll, ggml-base.dll, llama.dll and the
+#   CPU backends) and .cache/engine-windows/include. The newest Windows package is older
+#   than the Linux pin, so it has a pin of its own, with the headers of its own release.
 #
 # Safe to run again: with a warm cache it only compares a stamp and exits.
 set -euo pipefail
@@ -20,6 +24,13 @@ CACHE=$ROOT/.cache
 VERSION=3.22.1
 LLAMA_RELEASE=v0.5.0
 SOURCE_PACKAGE=node-llama-cpp
+# The Windows pin: the newest release of the Windows package.
+WINDOWS_VERSION=3.21.1
+WINDOWS_LLAMA_RELEASE=v0.4.0
+declare -A WINDOWS_PACKAGE_SHA256=(
+  [node-llama-cpp]=7a231d6bafa14142a1cbed9893d4ec5bc6041b2a5f5939a623accaab4203c11f
+  [@node-llama-cpp/win-x64]=9e48b1bf39e41c8b955a20006a3bdfd4861bedbb2661c87f7e29a5207f1ff0e8
+)
 declare -A PACKAGE_SHA256=(
   [node-llama-cpp]=a0d9dd80eacd2ab1cfe71aee57ac8a806487fd70b3d2a38fbec637752d9e5c5f
   [@node-llama-cpp/linux-x64]=0d953e1503d5ab4608d8ed5b739132308c81ac05ffeb760d2a7f30e08a9f90e0
@@ -28,11 +39,13 @@ declare -A PACKAGE_SHA256=(
 )
 
 gpu=""
+windows=""
 while (($#)); do
   case $1 in
     --gpu) gpu=${2:-}; shift 2 ;;
     --gpu=*) gpu=${1#--gpu=}; shift ;;
-    *) echo "usage: $0 [--gpu vulkan|cuda]" >&2; exit 2 ;;
+    --windows) windows=1; shift ;;
+    *) echo "usage: $0 [--gpu vulkan|cuda] [--windows]" >&2; exit 2 ;;
   esac
 done
 case $gpu in "" | vulkan | cuda) ;; *) echo "unknown GPU engine: $gpu" >&2; exit 2 ;; esac
@@ -41,28 +54,29 @@ log() { echo "fetch-engine: $*" >&2; }
 
 # The tarball file name npm pack gives a package: scope folded into the name.
 tarball_of() {
-  local name=${1#@}
-  echo "$CACHE/npm/${name//\//-}-$VERSION.tgz"
+  local name=${1#@} version=${2:-$VERSION}
+  echo "$CACHE/npm/${name//\//-}-$version.tgz"
 }
 
 sha256_of() { sha256sum "$1" | cut -d' ' -f1; }
 
 # Downloads one pinned package into .cache/npm unless a copy with the pinned hash is there.
+# Usage: fetch_package NAME [VERSION SHA256] (the Linux pin by default).
 fetch_package() {
-  local package=$1 want=${PACKAGE_SHA256[$1]} file
-  file=$(tarball_of "$package")
+  local package=$1 version=${2:-$VERSION} want=${3:-${PACKAGE_SHA256[$1]:-}} file
+  file=$(tarball_of "$package" "$version")
   if [[ -f $file && $(sha256_of "$file") == "$want" ]]; then
     return
   fi
   mkdir -p "$CACHE/npm"
-  log "downloading $package@$VERSION"
+  log "downloading $package@$version"
   rm -f "$file"
-  (cd "$CACHE/npm" && npm pack --silent "$package@$VERSION" >/dev/null)
+  (cd "$CACHE/npm" && npm pack --silent "$package@$version" >/dev/null)
   local got
   got=$(sha256_of "$file")
   if [[ $got != "$want" ]]; then
     rm -f "$file"
-    log "checksum mismatch for $package@$VERSION: expected $want, got $got"
+    log "checksum mismatch for $package@$version: expected $want, got $got"
     exit 1
   fi
 }
@@ -148,8 +162,48 @@ ensure_gpu_engine() {
   log "$1 engine ready in .cache/engine-$1 (set TRANSLATE_LLM_DIR=$dest/lib to use it)"
 }
 
+# The Windows engine as real files (a zip keeps no links): the versioned ggml and llama
+# libraries under the names the engine directory uses, llama importing ggml by its new name.
+ensure_windows_engine() {
+  local dest=$CACHE/engine-windows stamp want
+  stamp=$dest/.stamp
+  want="$WINDOWS_VERSION $WINDOWS_LLAMA_RELEASE ${WINDOWS_PACKAGE_SHA256[*]}"
+  if [[ -f $stamp && $(cat "$stamp") == "$want" && -f $dest/lib/llama.dll &&
+        -f $dest/include/llama.h ]]; then
+    return
+  fi
+  local package=@node-llama-cpp/win-x64
+  fetch_package "$package" "$WINDOWS_VERSION" "${WINDOWS_PACKAGE_SHA256[$package]}"
+  fetch_package "$SOURCE_PACKAGE" "$WINDOWS_VERSION" "${WINDOWS_PACKAGE_SHA256[$SOURCE_PACKAGE]}"
+  rm -f "$stamp"
+  local tmp
+  tmp=$(mktemp -d "$CACHE/unpack.XXXXXX")
+  tar -xzf "$(tarball_of "$package" "$WINDOWS_VERSION")" -C "$tmp" --wildcards 'package/bins/*'
+  local bins=$tmp/package/bins/win-x64 v=$WINDOWS_LLAMA_RELEASE
+  mkdir -p "$tmp/lib"
+  cp "$bins"/ggml-base.dll "$bins"/ggml-cpu-*.dll "$tmp/lib/"
+  cp "$bins/ggml.$v.dll" "$tmp/lib/ggml.dll"
+  cp "$bins/llama.$v.dll" "$tmp/lib/llama.dll"
+  /usr/bin/python3 scripts/rename-dll-import.py "$tmp/lib/llama.dll" "ggml.$v.dll" ggml.dll
+  tar -xzf "$(tarball_of "$SOURCE_PACKAGE" "$WINDOWS_VERSION")" -C "$tmp" \
+    package/llama/gitRelease.bundle
+  git clone --quiet "$tmp/package/llama/gitRelease.bundle" "$tmp/src" 2>/dev/null
+  mkdir -p "$tmp/include"
+  cp "$tmp/src/include/llama.h" "$tmp/src"/ggml/include/*.h "$tmp/include/"
+  chmod 755 "$tmp/lib" "$tmp/include"
+  rm -rf "$dest"
+  mkdir -p "$dest"
+  mv "$tmp/lib" "$tmp/include" "$dest/"
+  rm -rf "$tmp"
+  echo "$want" >"$stamp"
+  log "Windows engine ready in .cache/engine-windows"
+}
+
 mkdir -p "$CACHE"
 ensure_cpu_engine
 if [[ -n $gpu ]]; then
   ensure_gpu_engine "$gpu"
+fi
+if [[ -n $windows ]]; then
+  ensure_windows_engine
 fi

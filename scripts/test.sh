@@ -2,7 +2,8 @@
 # Sets everything up on a fresh Debian 12 machine, builds, and runs every test:
 # the GoogleTest suite through CTest, the end-to-end MCP tests through Node, the unit tests
 # once more built with AddressSanitizer and UndefinedBehaviorSanitizer, and the server,
-# engine and remote-engine tests built with ThreadSanitizer.
+# engine and remote-engine tests built with ThreadSanitizer; then the Windows build and its
+# tests under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -28,3 +29,6 @@ ctest --preset asan
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan
 ctest --preset tsan
+
+# The Windows build, cross-compiled with mingw-w64, and its tests under Wine.
+bash scripts/test-windows.sh

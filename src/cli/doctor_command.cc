@@ -37,7 +37,7 @@ void say(std::FILE* out, const char* part, const std::string& text) {
 // The CPU variant ggml chose: the one of its CPU libraries that binding the engine mapped in.
 std::string cpu_variant() {
   for (const auto& path : loaded_libraries()) {
-    std::string name = fs::path(path).filename().string();
+    std::string name = path_to_utf8(path_from_utf8(path).filename());
     if (name.starts_with("libggml-cpu-")) return name.substr(12, name.size() - 12 - 3);
   }
   return "unknown";

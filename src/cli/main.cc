@@ -1,6 +1,7 @@
 // quorvel: the terminal face of the translator. Translates files, folders and texts with the
 // same jobs as the MCP server, on this machine's model.
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <thread>
 
 #include "cli/doctor_command.h"
@@ -10,6 +11,7 @@
 
 int main(int argc, char** argv) {
   quorvel::ignore_write_signals();
+  quorvel::use_binary_standard_streams();
   quorvel::return_large_blocks_to_system();
   // Before any thread starts, so that only the watcher below takes these signals.
   quorvel::block_stop_signals();
@@ -53,8 +55,13 @@ int main(int argc, char** argv) {
   model_pull->add_option("url", pull.url, "the model's download address (http or https)");
   model_pull->add_option("--sha256", pull.sha256, "the checksum the download must have");
 
+  // CLI11 takes the arguments last one first, without the program's name.
+  std::vector<std::string> arguments = quorvel::command_line_arguments(argc, argv);
+  if (!arguments.empty()) app.name(arguments.front());
+  std::reverse(arguments.begin(), arguments.end());
+  if (!arguments.empty()) arguments.pop_back();
   try {
-    app.parse(argc, argv);
+    app.parse(arguments);
   } catch (const CLI::ParseError& e) {
     return app.exit(e) == 0 ? 0 : quorvel::EXIT_USAGE;
   }

@@ -1,10 +1,7 @@
 #include "cli/model_pull.h"
 
 #include <curl/curl.h>
-#include <fcntl.h>
 #include <fmt/core.h>
-#include <openssl/evp.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -17,6 +14,9 @@
 #include "cli/translate_command.h"
 #include "engine/discovery.h"
 #include "engine/gguf_header.h"
+#include "platform/digest.h"
+#include "platform/files.h"
+#include "platform/paths.h"
 
 namespace quorvel {
 
@@ -37,7 +37,7 @@ std::string mib(double bytes) {
 // What the transfer callbacks share: the open partial file and the progress line.
 struct Transfer {
   CURL* curl = nullptr;
-  int fd = -1;
+  GrowingFile* file = nullptr;
   bool placed = false;  // the file offset suits the answer
   bool write_failed = false;
   std::stop_token stop;
@@ -88,23 +88,17 @@ size_t on_data(char* data, size_t size, size_t count, void* user) {
   if (!transfer->placed) {
     long status = 0;
     curl_easy_getinfo(transfer->curl, CURLINFO_RESPONSE_CODE, &status);
-    const off_t at = status == 206 ? ::lseek(transfer->fd, 0, SEEK_END) : 0;
-    if (status != 206 &&
-        (::ftruncate(transfer->fd, 0) != 0 || ::lseek(transfer->fd, 0, SEEK_SET) != 0)) {
+    auto at = status == 206 ? transfer->file->seek_end() : Result<std::uint64_t>(0);
+    if (!at || (status != 206 && !transfer->file->truncate())) {
       transfer->write_failed = true;
       return 0;
     }
-    transfer->resumed_from = at;
+    transfer->resumed_from = static_cast<curl_off_t>(*at);
     transfer->placed = true;
   }
-  for (size_t written = 0; written < bytes;) {
-    ssize_t n = ::write(transfer->fd, data + written, bytes - written);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      transfer->write_failed = true;
-      return 0;
-    }
-    written += static_cast<size_t>(n);
+  if (!transfer->file->write({data, bytes})) {
+    transfer->write_failed = true;
+    return 0;
   }
   return bytes;
 }
@@ -132,8 +126,9 @@ Downloaded fetch(const std::string& url, const fs::path& partial, Transfer& tran
   std::error_code error;
   const curl_off_t from =
       fs::exists(partial, error) ? static_cast<curl_off_t>(fs::file_size(partial, error)) : 0;
-  transfer.fd = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-  if (transfer.fd < 0) return {CURLE_WRITE_ERROR, 0, std::strerror(errno)};
+  auto file = GrowingFile::open(partial);
+  if (!file) return {CURLE_WRITE_ERROR, 0, file.error().cause};
+  transfer.file = &*file;
   std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
   char message[CURL_ERROR_SIZE] = "";
   curl_easy_setopt(curl.get(), CURLOPT_URL, url.c_str());
@@ -156,10 +151,9 @@ Downloaded fetch(const std::string& url, const fs::path& partial, Transfer& tran
   result.code = curl_easy_perform(curl.get());
   curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &result.status);
   result.reason = message[0] ? message : curl_easy_strerror(result.code);
-  if (::fsync(transfer.fd) != 0 && result.code == CURLE_OK)
-    result = {CURLE_WRITE_ERROR, 0, std::strerror(errno)};
-  ::close(transfer.fd);
-  transfer.fd = -1;
+  if (auto synced = file->sync_and_close(); !synced && result.code == CURLE_OK)
+    result = {CURLE_WRITE_ERROR, 0, synced.error().cause};
+  transfer.file = nullptr;
   transfer.close();
   return result;
 }
@@ -177,27 +171,11 @@ void advise(std::FILE* out, const std::optional<fs::path>& place) {
       "Find it on a GGUF model hub (search for \"translategemma-4b-it GGUF\"), then run\n"
       "  quorvel model pull <download address> [--sha256 <checksum the hub shows>]\n"
       "or put the file at %s yourself.\n",
-      MODEL_FILE_NAME, place ? place->c_str() : "<data folder>/com.quorvel.translate/models/");
+      MODEL_FILE_NAME,
+      place ? path_to_utf8(*place).c_str() : "<data folder>/com.quorvel.translate/models/");
 }
 
 }  // namespace
-
-std::string file_sha256(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return {};
-  std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-  EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr);
-  std::vector<char> buffer(1 << 20);
-  while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0) {
-    EVP_DigestUpdate(context.get(), buffer.data(), static_cast<size_t>(in.gcount()));
-  }
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  EVP_DigestFinal_ex(context.get(), digest, &length);
-  std::string hex;
-  for (unsigned int i = 0; i < length; ++i) hex += fmt::format("{:02x}", digest[i]);
-  return hex;
-}
 
 int run_model_pull(const PullOptions& options, std::stop_token stop, std::FILE* out, std::FILE* err,
                    bool terminal) {
@@ -214,8 +192,8 @@ int run_model_pull(const PullOptions& options, std::stop_token stop, std::FILE* 
   fs::create_directories(place->parent_path(), error);
   // A fixed name beside the model, so that the next run finds what this one got; beside it the
   // address it came from, so that a part of another file is never continued.
-  const fs::path partial = place->string() + ".part";
-  const fs::path source = place->string() + ".part.url";
+  const fs::path partial = fs::path(*place) += ".part";
+  const fs::path source = fs::path(*place) += ".part.url";
   {
     std::ifstream known(source);
     std::string known_url;
@@ -263,17 +241,17 @@ int run_model_pull(const PullOptions& options, std::stop_token stop, std::FILE* 
       return EXIT_FAILED;
     }
   }
-  if (auto header = read_gguf_header(partial.string()); !header) {
+  if (auto header = read_gguf_header(path_to_utf8(partial)); !header) {
     fs::remove(partial, error);
     std::fprintf(err, "%s is not a GGUF model; the download was removed\n", options.url->c_str());
     return EXIT_FAILED;
   }
   fs::rename(partial, *place, error);
   if (error) {
-    std::fprintf(err, "writing %s: %s\n", place->c_str(), error.message().c_str());
+    std::fprintf(err, "writing %s: %s\n", path_to_utf8(*place).c_str(), error.message().c_str());
     return EXIT_FAILED;
   }
-  std::fprintf(out, "Wrote %s (%s)\n", place->c_str(),
+  std::fprintf(out, "Wrote %s (%s)\n", path_to_utf8(*place).c_str(),
                mib(static_cast<double>(fs::file_size(*place, error))).c_str());
   return 0;
 }

@@ -20,7 +20,4 @@ struct PullOptions {
 int run_model_pull(const PullOptions& options, std::stop_token stop, std::FILE* out, std::FILE* err,
                    bool terminal);
 
-/// The SHA-256 of a file's content in lower-case hex; empty when it cannot be read.
-std::string file_sha256(const std::filesystem::path& file);
-
 }  // namespace quorvel

@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "cli/progress_bar.h"
+#include "platform/paths.h"
 #include "translation/jobs.h"
 
 namespace quorvel {
@@ -18,12 +19,12 @@ namespace fs = std::filesystem;
 namespace {
 
 bool supported(const fs::path& file) {
-  return is_supported_extension(file_extension(file.string()));
+  return is_supported_extension(file_extension(path_to_utf8(file)));
 }
 
 // name.<to>.<ext>: what an earlier run wrote for this target, not an input.
 bool is_own_output(const fs::path& file, const std::string& to) {
-  return file.stem().string().ends_with("." + to);
+  return path_to_utf8(file.stem()).ends_with("." + to);
 }
 
 // The supported files under `folder`, in name order.
@@ -47,11 +48,11 @@ std::vector<fs::path> files_in(const fs::path& folder, bool recursive, const std
 
 std::string output_for(const fs::path& input, const fs::path& root, const TranslateOptions& options,
                        bool single_file) {
-  const std::string named = default_output_path(input.string(), options.to);
+  const std::string named = default_output_path(path_to_utf8(input), options.to);
   if (!options.output) return named;
   if (single_file) return *options.output;
-  const fs::path relative = fs::path(named).lexically_relative(root);
-  return (fs::path(*options.output) / relative).string();
+  const fs::path relative = path_from_utf8(named).lexically_relative(root);
+  return path_to_utf8(path_from_utf8(*options.output) / relative);
 }
 
 bool up_to_date(const PlannedFile& file) {
@@ -66,13 +67,14 @@ bool up_to_date(const PlannedFile& file) {
 
 TranslationPlan plan_translation(const TranslateOptions& options) {
   TranslationPlan plan;
-  const bool single_file = options.paths.size() == 1 && !fs::is_directory(options.paths.front());
+  const bool single_file =
+      options.paths.size() == 1 && !fs::is_directory(path_from_utf8(options.paths.front()));
   for (const auto& given : options.paths) {
     std::error_code error;
-    const fs::path path(given);
+    const fs::path path = path_from_utf8(given);
     if (fs::is_directory(path, error)) {
       for (const auto& file : files_in(path, options.recursive, options.to)) {
-        plan.files.push_back({file.string(), output_for(file, path, options, false)});
+        plan.files.push_back({path_to_utf8(file), output_for(file, path, options, false)});
       }
     } else if (auto found = check_input_file(given); !found) {
       plan.errors.push_back(found.error().message);
@@ -103,7 +105,7 @@ int run_translate(const TranslateOptions& options, Backend& backend, std::stop_t
       continue;
     }
     std::error_code ignored;
-    fs::create_directories(fs::path(file.output).parent_path(), ignored);
+    fs::create_directories(path_from_utf8(file.output).parent_path(), ignored);
     auto job = prepare_file_job(file.input, {options.to, std::nullopt}, file.output);
     Result<std::string> result = job ? Result<std::string>() : std::unexpected(job.error());
     if (job) {
@@ -113,7 +115,8 @@ int run_translate(const TranslateOptions& options, Backend& backend, std::stop_t
         std::fprintf(err, "%s\n", generator.error().message.c_str());
         return EXIT_FAILED;
       }
-      ProgressBar progress(err, terminal, fs::path(file.input).filename().string(), stop);
+      ProgressBar progress(err, terminal, path_to_utf8(path_from_utf8(file.input).filename()),
+                           stop);
       result = run_file_job(*job, **generator, progress);
       progress.close();
     }

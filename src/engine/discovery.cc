@@ -25,7 +25,7 @@ bool holds_engine(const fs::path& dir) {
 
 // A path for the log line: bytes that are not UTF-8 are shown as U+FFFD.
 std::string display_path(const fs::path& path) {
-  return replace_invalid_utf8(path.native());
+  return replace_invalid_utf8(path_to_utf8(path));
 }
 
 }  // namespace
@@ -47,7 +47,7 @@ SearchRoots search_roots(const std::optional<fs::path>& executable) {
 }
 
 Result<fs::path> locate_engine_dir(const SearchRoots& roots) {
-  if (auto dir = env_var("TRANSLATE_LLM_DIR")) return fs::path(*dir);
+  if (auto dir = env_var("TRANSLATE_LLM_DIR")) return path_from_utf8(*dir);
   std::vector<fs::path> candidates;
   if (roots.executable_dir) {
     candidates.push_back(*roots.executable_dir / "resources" / "engine");
@@ -71,7 +71,7 @@ std::optional<fs::path> installed_model_path() {
 }
 
 Result<fs::path> locate_model_file(const SearchRoots& roots) {
-  if (auto model = env_var("TRANSLATE_LLM_MODEL")) return fs::path(*model);
+  if (auto model = env_var("TRANSLATE_LLM_MODEL")) return path_from_utf8(*model);
   if (auto installed = installed_model_path(); installed && path_exists(*installed)) {
     return *installed;
   }

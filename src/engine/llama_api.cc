@@ -50,8 +50,8 @@ std::expected<std::array<LoadedLibrary, 3>, Error> load_libraries(const fs::path
   for (std::size_t i = 0; i < libraries.size(); ++i) {
     auto file = library_file(dir, LIBRARY_NAMES[i]);
     if (!file) {
-      return std::unexpected(engine_error(
-          fmt::format("{} not found in {}", library_file_name(LIBRARY_NAMES[i]), dir.string())));
+      return std::unexpected(engine_error(fmt::format(
+          "{} not found in {}", library_file_name(LIBRARY_NAMES[i]), path_to_utf8(dir))));
     }
     auto handle = load_library(*file);
     if (!handle) {
@@ -74,7 +74,7 @@ std::expected<void, Error> register_backends(LibraryHandle ggml, const fs::path&
   if (!load_all) {
     return std::unexpected(missing_symbol("ggml_backend_load_all_from_path", load_all.error()));
   }
-  const std::string& native = dir.native();
+  const std::string native = path_to_utf8(dir);
   if (native.find('\0') != std::string::npos) {
     return std::unexpected(engine_error("dll dir contains NUL"));
   }
@@ -141,12 +141,12 @@ Result<std::shared_ptr<const LlamaApi>> bind_runtime(const fs::path& engine_dir)
 
   RuntimeCache& cache = runtime_cache();
   std::lock_guard lock(cache.mutex);
-  if (auto found = cache.entries.find(canonical->native()); found != cache.entries.end()) {
+  if (auto found = cache.entries.find(path_to_utf8(*canonical)); found != cache.entries.end()) {
     return found->second;
   }
   auto api = bind_directory(*canonical);
   if (!api) return std::unexpected(api.error());
-  cache.entries.emplace(canonical->native(), *api);
+  cache.entries.emplace(path_to_utf8(*canonical), *api);
   return api;
 }
 

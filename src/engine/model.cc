@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "platform/env.h"
+#include "platform/paths.h"
 #include "platform/system.h"
 
 namespace quorvel {
@@ -68,7 +69,7 @@ int32_t gpu_layers_for(const fs::path& engine_dir) {
 
 Result<Engine> load_model(std::shared_ptr<const LlamaApi> api, const fs::path& model_path,
                           int32_t gpu_layers) {
-  const std::string& native = model_path.native();
+  const std::string native = path_to_utf8(model_path);
   if (native.find('\0') != std::string::npos) {
     return fail(ErrorKind::engine, "model path contains NUL");
   }
@@ -82,7 +83,8 @@ Result<Engine> load_model(std::shared_ptr<const LlamaApi> api, const fs::path& m
   params.load_mode = LLAMA_LOAD_MODE_NONE;
   llama_model* model = api->llama_model_load_from_file(native.c_str(), params);
   if (model == nullptr) {
-    return fail(ErrorKind::engine, fmt::format("failed to load model {}", model_path.string()));
+    return fail(ErrorKind::engine,
+                fmt::format("failed to load model {}", path_to_utf8(model_path)));
   }
   Engine engine(std::move(api), model);
   engine.set_offloaded(gpu_layers != 0);

@@ -13,7 +13,8 @@ namespace quorvel {
 /// An opaque handle of a loaded library.
 using LibraryHandle = void*;
 
-/// The platform's file name of the library `name`: "lib{name}.so" on Linux.
+/// The platform's file name of the library `name`: "lib{name}.so" on Linux, "{name}.dll" on
+/// Windows.
 std::string library_file_name(std::string_view name);
 
 /// Loads the library at `path`, resolving its own dependencies from its directory (through

@@ -4,8 +4,11 @@
 // only then renamed over the target.
 
 #include <cstdint>
+#include <cstdio>
+#include <filesystem>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 #include "platform/error.h"
 
@@ -79,6 +82,53 @@ Result<void> check_writable(const std::string& target);
 /// the file: its resolved path, device, inode, size and modification time, and a hash of its
 /// first and last MiB. Empty when the file cannot be read.
 std::string file_fingerprint(const std::string& path);
+
+/// A cheap identity of the file at `path` (device, file number, size, modification time),
+/// which changes when the file is replaced or written; empty when it cannot be queried.
+std::string file_identity(const std::string& path);
+
+/// A file opened for binary reading, with its size at opening.
+struct ReadStream {
+  std::FILE* stream = nullptr;
+  std::uint64_t size = 0;
+};
+
+/// Opens `path` for binary reading; the caller closes the stream. The error's message and
+/// cause are the system's text.
+Result<ReadStream> open_read_stream(const std::string& path);
+
+/// Creates the folder `folder` (its parent must exist) that only its owner may enter; an
+/// existing one is fine. Then creates `file` in it if needed, readable only by its owner.
+std::error_code create_private_file(const std::filesystem::path& folder,
+                                    const std::filesystem::path& file);
+
+/// Narrows an existing folder to its owner, as far as the system lets us.
+void restrict_to_owner(const std::filesystem::path& folder);
+
+/// A file written in place across runs (a download that resumes where it stopped).
+class GrowingFile {
+ public:
+  /// Opens or creates `path` for writing. The error's message and cause are the system's text.
+  static Result<GrowingFile> open(const std::filesystem::path& path);
+
+  GrowingFile(GrowingFile&& other) noexcept;
+  GrowingFile& operator=(GrowingFile&&) = delete;
+  GrowingFile(const GrowingFile&) = delete;
+  GrowingFile& operator=(const GrowingFile&) = delete;
+  ~GrowingFile();
+
+  /// Moves to the end, to append; returns the size there.
+  Result<std::uint64_t> seek_end();
+  /// Empties the file, to write it again from the start.
+  Result<void> truncate();
+  Result<void> write(std::string_view bytes);
+  /// Flushes the file to disk and closes it.
+  Result<void> sync_and_close();
+
+ private:
+  explicit GrowingFile(int fd) : fd_(fd) {}
+  int fd_ = -1;
+};
 
 /// Replaces `path` with `content` through a PendingFile. Any failure, creating the
 /// temporary file included, is "writing {path}" with the system error as cause; the file

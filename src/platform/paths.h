@@ -4,6 +4,8 @@
 
 #include <filesystem>
 #include <optional>
+#include <string>
+#include <string_view>
 
 #include "platform/error.h"
 
@@ -12,6 +14,11 @@ namespace quorvel {
 /// The absolute path of an existing entry with every link resolved. On failure the message
 /// is the system's description (for example "No such file or directory").
 Result<std::filesystem::path> canonical_path(const std::filesystem::path& path);
+
+/// A path given as UTF-8 text (a tool argument, an environment variable), and back. Linux
+/// paths are bytes and pass unchanged; Windows paths are UTF-16.
+std::filesystem::path path_from_utf8(std::string_view utf8);
+std::string path_to_utf8(const std::filesystem::path& path);
 
 /// The running executable's path, or nothing when the system cannot tell.
 std::optional<std::filesystem::path> executable_path();

@@ -1,15 +1,6 @@
 #include "platform/text.h"
 
-#include <unicode/uchar.h>
-#include <unicode/utf8.h>
-
 namespace quorvel {
-
-bool is_white_space(char32_t c) { return u_isUWhiteSpace(static_cast<UChar32>(c)); }
-
-bool is_alphabetic(char32_t c) {
-  return u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_ALPHABETIC);
-}
 
 std::optional<char32_t> next_char(std::string_view s, std::size_t& pos) {
   if (pos >= s.size()) return std::nullopt;
@@ -18,13 +9,53 @@ std::optional<char32_t> next_char(std::string_view s, std::size_t& pos) {
     ++pos;
     return b;
   }
-  int32_t i = static_cast<int32_t>(pos);
-  const auto length = static_cast<int32_t>(s.size());
-  UChar32 c = 0;
-  U8_NEXT(reinterpret_cast<const uint8_t*>(s.data()), i, length, c);
-  if (c < 0) return std::nullopt;
-  pos = static_cast<std::size_t>(i);
-  return static_cast<char32_t>(c);
+  // Well-formed sequences only: no overlong forms, no surrogates, nothing past U+10FFFF.
+  std::size_t length = 0;
+  char32_t c = 0;
+  unsigned char low = 0x80;
+  unsigned char high = 0xBF;
+  if (b >= 0xC2 && b <= 0xDF) {
+    length = 2;
+    c = b & 0x1F;
+  } else if (b >= 0xE0 && b <= 0xEF) {
+    length = 3;
+    c = b & 0x0F;
+    if (b == 0xE0) low = 0xA0;
+    if (b == 0xED) high = 0x9F;
+  } else if (b >= 0xF0 && b <= 0xF4) {
+    length = 4;
+    c = b & 0x07;
+    if (b == 0xF0) low = 0x90;
+    if (b == 0xF4) high = 0x8F;
+  } else {
+    return std::nullopt;
+  }
+  if (s.size() - pos < length) return std::nullopt;
+  for (std::size_t k = 1; k < length; ++k) {
+    auto next = static_cast<unsigned char>(s[pos + k]);
+    if (next < (k == 1 ? low : 0x80) || next > (k == 1 ? high : 0xBF)) return std::nullopt;
+    c = (c << 6) | (next & 0x3F);
+  }
+  pos += length;
+  return c;
+}
+
+void append_utf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
 }
 
 bool is_valid_utf8(std::string_view s) {
@@ -95,9 +126,13 @@ std::string_view trim_end(std::string_view s) {
   return s.substr(0, end);
 }
 
-std::string_view trim(std::string_view s) { return trim_end(trim_start(s)); }
+std::string_view trim(std::string_view s) {
+  return trim_end(trim_start(s));
+}
 
-bool is_blank(std::string_view s) { return trim_start(s).empty(); }
+bool is_blank(std::string_view s) {
+  return trim_start(s).empty();
+}
 
 std::vector<std::string_view> split_lines(std::string_view text) {
   std::vector<std::string_view> lines;

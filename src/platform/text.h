@@ -8,16 +8,18 @@
 #include <string_view>
 #include <vector>
 
-namespace quorvel {
+#include "platform/unicode.h"
 
-bool is_white_space(char32_t c);
-bool is_alphabetic(char32_t c);
+namespace quorvel {
 
 bool is_valid_utf8(std::string_view s);
 
 /// Decodes the character starting at byte `pos` and advances `pos` past it. Returns nothing
 /// at the end or on an invalid sequence (then `pos` is unchanged).
 std::optional<char32_t> next_char(std::string_view s, std::size_t& pos);
+
+/// Appends the UTF-8 form of the scalar value `c`.
+void append_utf8(std::string& out, char32_t c);
 
 /// Calls `fn(c)` for each character in order; bytes that are not UTF-8 are skipped.
 template <class Fn>

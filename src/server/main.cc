@@ -8,6 +8,7 @@
 int main() {
   std::ios::sync_with_stdio(false);
   quorvel::ignore_write_signals();
+  quorvel::use_binary_standard_streams();
   quorvel::return_large_blocks_to_system();
   // Before any thread starts, so that only the watcher below takes these signals.
   quorvel::block_stop_signals();

@@ -1,8 +1,8 @@
 #include "server/mcp_server.h"
 
 #include <fmt/core.h>
-#include <sys/stat.h>
 
+#include "platform/files.h"
 #include "platform/text.h"
 #include "server/tasks.h"
 #include "server/transport.h"
@@ -37,10 +37,8 @@ Json progress_token(const Json& params) {
 std::string call_key(std::string_view name, const Json& arguments, const PreparedCall& call) {
   std::string key = fmt::format("{}\n{}", name, serialize(arguments));
   if (const auto* file = std::get_if<FileJob>(&call.job)) {
-    struct stat info {};
-    if (::stat(file->path.c_str(), &info) == 0) {
-      key += fmt::format("\n{}:{}:{}:{}.{}", info.st_dev, info.st_ino, info.st_size,
-                         info.st_mtim.tv_sec, info.st_mtim.tv_nsec);
+    if (std::string identity = file_identity(file->path); !identity.empty()) {
+      key += "\n" + identity;
     }
   }
   return key;

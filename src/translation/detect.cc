@@ -1,7 +1,5 @@
 #include "translation/detect.h"
 
-#include <unicode/uscript.h>
-
 #include <algorithm>
 #include <map>
 #include <span>
@@ -121,7 +119,7 @@ std::string_view cut_at_char_boundary(std::string_view s, std::size_t max_bytes)
 }
 
 struct ScriptCensus {
-  std::map<UScriptCode, std::size_t> counts;  // letters per script, Common and Inherited left out
+  std::map<Script, std::size_t> counts;  // letters per script, Common and Inherited left out
   std::size_t letters = 0;
   bool has_kana = false;
   bool has_unspaced = false;
@@ -131,13 +129,11 @@ ScriptCensus take_census(std::string_view text) {
   ScriptCensus census;
   for_each_char(text, [&census](char32_t c) {
     if (is_unspaced_script_char(c)) census.has_unspaced = true;
-    UErrorCode status = U_ZERO_ERROR;
-    UScriptCode script = uscript_getScript(static_cast<UChar32>(c), &status);
-    if (U_FAILURE(status) || script == USCRIPT_COMMON || script == USCRIPT_INHERITED ||
-        script == USCRIPT_UNKNOWN) {
+    Script script = script_of(c);
+    if (script == Script::common || script == Script::inherited || script == Script::unknown) {
       return;
     }
-    if (script == USCRIPT_HIRAGANA || script == USCRIPT_KATAKANA) census.has_kana = true;
+    if (script == Script::hiragana || script == Script::katakana) census.has_kana = true;
     ++census.counts[script];
     ++census.letters;
   });
@@ -147,9 +143,9 @@ ScriptCensus take_census(std::string_view text) {
 // The script the text is written in. Latin letters give way to another script that has at
 // least two letters and a tenth of all: messages in other scripts quote option names, commands
 // and file names in Latin letters, which then outnumber the words around them.
-std::optional<UScriptCode> main_script(const ScriptCensus& census) {
-  std::optional<UScriptCode> best;
-  std::optional<UScriptCode> best_other;
+std::optional<Script> main_script(const ScriptCensus& census) {
+  std::optional<Script> best;
+  std::optional<Script> best_other;
   std::size_t best_count = 0;
   std::size_t best_other_count = 0;
   for (const auto& [script, count] : census.counts) {
@@ -157,7 +153,7 @@ std::optional<UScriptCode> main_script(const ScriptCensus& census) {
       best = script;
       best_count = count;
     }
-    if (script != USCRIPT_LATIN && count > best_other_count) {
+    if (script != Script::latin && count > best_other_count) {
       best_other = script;
       best_other_count = count;
     }
@@ -170,34 +166,34 @@ std::optional<UScriptCode> main_script(const ScriptCensus& census) {
 
 // Scripts that belong to one language of the allow-list decide the language alone: the
 // statistics have nothing to add, and CLD2 misses very short CJK and Hangul texts.
-std::optional<std::string_view> language_of_script(UScriptCode script, bool has_kana) {
+std::optional<std::string_view> language_of_script(Script script, bool has_kana) {
   switch (script) {
-    case USCRIPT_HANGUL:
+    case Script::hangul:
       return "ko";
-    case USCRIPT_HIRAGANA:
-    case USCRIPT_KATAKANA:
+    case Script::hiragana:
+    case Script::katakana:
       return "ja";
-    case USCRIPT_HAN:
+    case Script::han:
       return has_kana ? "ja" : "zh";
-    case USCRIPT_HEBREW:
+    case Script::hebrew:
       return "he";
-    case USCRIPT_GREEK:
+    case Script::greek:
       return "el";
-    case USCRIPT_THAI:
+    case Script::thai:
       return "th";
-    case USCRIPT_GUJARATI:
+    case Script::gujarati:
       return "gu";
-    case USCRIPT_TAMIL:
+    case Script::tamil:
       return "ta";
-    case USCRIPT_TELUGU:
+    case Script::telugu:
       return "te";
-    case USCRIPT_KANNADA:
+    case Script::kannada:
       return "kn";
-    case USCRIPT_MALAYALAM:
+    case Script::malayalam:
       return "ml";
-    case USCRIPT_GURMUKHI:
+    case Script::gurmukhi:
       return "pa";
-    case USCRIPT_BENGALI:
+    case Script::bengali:
       return "bn";
     default:
       return std::nullopt;
@@ -205,20 +201,20 @@ std::optional<std::string_view> language_of_script(UScriptCode script, bool has_
 }
 
 // Thai is written without spaces between words, like CJK.
-bool is_unspaced_script(UScriptCode script) {
-  return script == USCRIPT_THAI || script == USCRIPT_HAN || script == USCRIPT_HIRAGANA ||
-         script == USCRIPT_KATAKANA;
+bool is_unspaced_script(Script script) {
+  return script == Script::thai || script == Script::han || script == Script::hiragana ||
+         script == Script::katakana;
 }
 
 // Whether `tag`'s language is written in `script` (only for the scripts several languages
 // of the allow-list share; Serbian is written in both Cyrillic and Latin letters).
-bool writes_script(std::string_view tag, UScriptCode script) {
-  static constexpr std::pair<std::string_view, UScriptCode> OWN_SCRIPTS[] = {
-      {"ru", USCRIPT_CYRILLIC}, {"uk", USCRIPT_CYRILLIC},   {"bg", USCRIPT_CYRILLIC},
-      {"sr", USCRIPT_CYRILLIC}, {"ar", USCRIPT_ARABIC},     {"ur", USCRIPT_ARABIC},
-      {"fa", USCRIPT_ARABIC},   {"hi", USCRIPT_DEVANAGARI}, {"mr", USCRIPT_DEVANAGARI},
+bool writes_script(std::string_view tag, Script script) {
+  static constexpr std::pair<std::string_view, Script> OWN_SCRIPTS[] = {
+      {"ru", Script::cyrillic}, {"uk", Script::cyrillic},   {"bg", Script::cyrillic},
+      {"sr", Script::cyrillic}, {"ar", Script::arabic},     {"ur", Script::arabic},
+      {"fa", Script::arabic},   {"hi", Script::devanagari}, {"mr", Script::devanagari},
   };
-  if (tag == "sr" && script == USCRIPT_LATIN) return true;
+  if (tag == "sr" && script == Script::latin) return true;
   bool listed = false;
   for (const auto& [language, own] : OWN_SCRIPTS) {
     if (language != tag) continue;
@@ -227,7 +223,7 @@ bool writes_script(std::string_view tag, UScriptCode script) {
   }
   if (listed) return false;
   for (auto latin : LATIN_LANGUAGES) {
-    if (latin == tag) return script == USCRIPT_LATIN;
+    if (latin == tag) return script == Script::latin;
   }
   return false;
 }
@@ -282,10 +278,10 @@ bool has_own_script_of(std::string_view tag, const ScriptCensus& census) {
 // option names in a Russian message), unless a script of their own shows in the text (a
 // Japanese usage line naming its options in Latin letters); so do Cyrillic languages whose
 // alphabet lacks the text's letters.
-std::vector<Guess> plausible(std::vector<Guess> guesses, std::string_view text, UScriptCode script,
+std::vector<Guess> plausible(std::vector<Guess> guesses, std::string_view text, Script script,
                              const ScriptCensus& census) {
   std::erase_if(guesses, [&](const Guess& g) {
-    if (script == USCRIPT_CYRILLIC && lacks_letters_of(g.tag, text)) return true;
+    if (script == Script::cyrillic && lacks_letters_of(g.tag, text)) return true;
     return !writes_script(g.tag, script) && !has_own_script_of(g.tag, census);
   });
   return guesses;
@@ -314,7 +310,7 @@ std::optional<std::string_view> second_opinion(std::string_view text,
   return opinion;
 }
 
-std::optional<std::string_view> identify(std::string_view text, UScriptCode script,
+std::optional<std::string_view> identify(std::string_view text, Script script,
                                          const ScriptCensus& census) {
   // Letters and words only make up for what statistics miss on short texts; on a long one
   // its beginning is evidence enough.
@@ -325,8 +321,8 @@ std::optional<std::string_view> identify(std::string_view text, UScriptCode scri
   if (!guesses.empty() && guesses.front().confidence >= MINIMUM_CONFIDENCE) {
     statistical = guesses.front().tag;
   }
-  if (script == USCRIPT_CYRILLIC && !statistical) return cyrillic_language_by_letters(sample);
-  if (script == USCRIPT_LATIN) {
+  if (script == Script::cyrillic && !statistical) return cyrillic_language_by_letters(sample);
+  if (script == Script::latin) {
     if (auto words = second_opinion(sample, statistical)) return words;
   }
   return statistical;

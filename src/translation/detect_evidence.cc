@@ -1,8 +1,5 @@
 #include "translation/detect_evidence.h"
 
-#include <unicode/uchar.h>
-#include <unicode/utf8.h>
-
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -27,10 +24,6 @@ constexpr Alphabet CYRILLIC_ALPHABETS[] = {
 
 bool is_cyrillic_letter(char32_t c) {
   return c >= 0x400 && c <= 0x4FF;
-}
-
-char32_t lower(char32_t c) {
-  return static_cast<char32_t>(u_tolower(static_cast<UChar32>(c)));
 }
 
 const Alphabet* alphabet_of(std::string_view tag) {
@@ -207,13 +200,6 @@ constexpr WordList WORD_LISTS[] = {
      U"ŀ"},
 };
 
-void append_utf8(std::string& out, char32_t c) {
-  char buffer[U8_MAX_LENGTH];
-  int32_t length = 0;
-  U8_APPEND_UNSAFE(buffer, length, static_cast<UChar32>(c));
-  out.append(buffer, static_cast<std::size_t>(length));
-}
-
 bool is_apostrophe(char32_t c) {
   return c == U'\'' || c == U'\u2019';
 }
@@ -228,7 +214,7 @@ std::vector<std::string> words_of(std::string_view text) {
   };
   for_each_char(text, [&](char32_t c) {
     if (is_alphabetic(c)) {
-      append_utf8(word, lower(c));
+      append_utf8(word, to_lower(c));
     } else if (is_apostrophe(c) && !word.empty()) {
       word += '\'';
       flush();
@@ -329,7 +315,7 @@ bool lacks_letters_of(std::string_view tag, std::string_view text) {
   for_each_char(text, [&](char32_t c) {
     if (!is_cyrillic_letter(c)) return;
     ++cyrillic;
-    if (alphabet->letters.find(lower(c)) == std::u32string_view::npos) ++foreign;
+    if (alphabet->letters.find(to_lower(c)) == std::u32string_view::npos) ++foreign;
   });
   // One letter in fifty: a short message shows its alphabet in one letter, a long text may
   // quote a name.
@@ -343,7 +329,7 @@ std::string_view cyrillic_language_by_letters(std::string_view text) {
     if (lacks_letters_of(alphabet.tag, text)) continue;
     std::size_t own = 0;
     for_each_char(text, [&](char32_t c) {
-      if (alphabet.own.find(lower(c)) != std::u32string_view::npos) ++own;
+      if (alphabet.own.find(to_lower(c)) != std::u32string_view::npos) ++own;
     });
     if (own > best_count) {
       best = alphabet.tag;
@@ -388,7 +374,7 @@ std::optional<std::string_view> language_by_words(std::string_view text,
   // carry them too.
   for_each_char(text, [&](char32_t c) {
     if (c < 0x80 || !is_alphabetic(c)) return;
-    char32_t l = lower(c);
+    char32_t l = to_lower(c);
     for (std::size_t i = 0; i < lists.size(); ++i) {
       has[i] = lists[i]->letters.find(l) != std::u32string_view::npos;
     }

@@ -1,9 +1,9 @@
 #include "translation/jobs.h"
 
 #include <fmt/core.h>
-#include <sys/stat.h>
 
 #include "platform/files.h"
+#include "platform/paths.h"
 #include "platform/text.h"
 #include "translation/doc/formats.h"
 #include "translation/languages.h"
@@ -64,10 +64,9 @@ std::string default_output_path(const std::string& path, const std::string& targ
 }
 
 Result<void> check_input_file(const std::string& path) {
-  struct stat info {};
   // Only regular files: a directory, a pipe or a device cannot be translated and a pipe
   // would block the server forever. A path with a NUL byte names no file.
-  if (!has_nul_byte(path) && ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) return {};
+  if (!has_nul_byte(path) && is_regular_file_at(path_from_utf8(path))) return {};
   return fail(ErrorKind::not_found, fmt::format("file not found: {}", path));
 }
 

@@ -1,10 +1,7 @@
 #include "translation/memory.h"
 
-#include <fcntl.h>
 #include <fmt/core.h>
 #include <sqlite3.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <xxhash.h>
 
 #include <algorithm>
@@ -15,6 +12,9 @@
 #include <system_error>
 #include <utility>
 #include <vector>
+
+#include "platform/files.h"
+#include "platform/paths.h"
 
 namespace quorvel {
 
@@ -77,17 +77,10 @@ std::error_code prepare_location(const fs::path& file) {
   if (!fs::exists(folder, error)) {
     fs::create_directories(folder.parent_path(), error);
     if (error) return error;
-    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
-      return {errno, std::generic_category()};
-    }
   } else if (folder.filename() == MEMORY_FOLDER_NAME) {
-    ::chmod(folder.c_str(), 0700);
+    restrict_to_owner(folder);
   }
-  int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) return {errno, std::generic_category()};
-  ::fchmod(fd, 0600);
-  ::close(fd);
-  return {};
+  return create_private_file(folder, file);
 }
 
 struct Opened {
@@ -99,8 +92,8 @@ struct Opened {
 Opened open_database(const fs::path& file) {
   if (auto error = prepare_location(file)) return {nullptr, SQLITE_CANTOPEN, error.message()};
   Opened opened;
-  opened.rc = sqlite3_open_v2(file.c_str(), &opened.db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
-                              nullptr);
+  opened.rc = sqlite3_open_v2(path_to_utf8(file).c_str(), &opened.db,
+                              SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
   if (opened.rc == SQLITE_OK) {
     sqlite3_busy_timeout(opened.db, BUSY_TIMEOUT_MS);
     opened.rc = sqlite3_exec(opened.db, SCHEMA, nullptr, nullptr, nullptr);
@@ -116,17 +109,19 @@ Opened open_database(const fs::path& file) {
 // Moves a damaged file (with its log and index files) out of the way under a name that says
 // when; nothing of it is deleted.
 fs::path move_aside(const fs::path& file) {
-  const fs::path aside = fs::path(file.string() + fmt::format(".corrupt-{}", std::time(nullptr)));
+  const fs::path aside =
+      path_from_utf8(path_to_utf8(file) + fmt::format(".corrupt-{}", std::time(nullptr)));
   std::error_code ignored;
   fs::rename(file, aside, ignored);
   for (const char* suffix : {"-wal", "-shm"}) {
-    fs::rename(file.string() + suffix, aside.string() + suffix, ignored);
+    fs::rename(path_from_utf8(path_to_utf8(file) + suffix),
+               path_from_utf8(path_to_utf8(aside) + suffix), ignored);
   }
   return aside;
 }
 
 void say_off(std::FILE* log, const fs::path& file, std::string_view reason) {
-  say(log, fmt::format("[corvane] translation memory off: {}: {}\n", file.string(), reason));
+  say(log, fmt::format("[corvane] translation memory off: {}: {}\n", path_to_utf8(file), reason));
 }
 
 // Moves the damaged file aside, says so, and opens a new one in its place.
@@ -134,7 +129,7 @@ Opened replace_damaged(const fs::path& file, std::FILE* log) {
   fs::path aside = move_aside(file);
   say(log, fmt::format("[corvane] translation memory {} was damaged; moved it to {} and started "
                        "a new one\n",
-                       file.string(), aside.string()));
+                       path_to_utf8(file), path_to_utf8(aside)));
   return open_database(file);
 }
 
@@ -165,13 +160,16 @@ std::optional<fs::path> memory_file(
     const std::function<std::optional<std::string>(const char*)>& env) {
   if (auto chosen = env("TRANSLATE_MEMORY")) {
     if (*chosen == "off") return std::nullopt;
-    if (!chosen->empty()) return fs::path(*chosen) / MEMORY_FILE_NAME;
+    if (!chosen->empty()) return path_from_utf8(*chosen) / MEMORY_FILE_NAME;
   }
   fs::path base;
-  if (auto cache = env("XDG_CACHE_HOME"); cache && fs::path(*cache).is_absolute()) {
-    base = *cache;
+  // Windows keeps per-user caches under LOCALAPPDATA, where it also keeps our model.
+  if (auto local = env("LOCALAPPDATA"); local && path_from_utf8(*local).is_absolute()) {
+    base = path_from_utf8(*local);
+  } else if (auto cache = env("XDG_CACHE_HOME"); cache && path_from_utf8(*cache).is_absolute()) {
+    base = path_from_utf8(*cache);
   } else if (auto home = env("HOME"); home && !home->empty()) {
-    base = fs::path(*home) / ".cache";
+    base = path_from_utf8(*home) / ".cache";
   } else {
     return std::nullopt;
   }

@@ -16,7 +16,7 @@ std::vector<std::pair<std::string, std::string>> pairs(const TranslationPlan& pl
                                                        const std::string& root) {
   std::vector<std::pair<std::string, std::string>> out;
   auto relative = [&](const std::string& path) {
-    return std::filesystem::path(path).lexically_relative(root).string();
+    return std::filesystem::path(path).lexically_relative(root).generic_string();
   };
   for (const auto& file : plan.files) out.emplace_back(relative(file.input), relative(file.output));
   return out;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,46 @@ TEST(Text, CountWordsAgreesWithSplitWords) {
     SCOPED_TRACE(cases[i]);
     EXPECT_EQ(count_words(cases[i]), expected[i]);
     EXPECT_EQ(split_words(cases[i]).size(), expected[i]);
+  }
+}
+
+// Only well-formed UTF-8 decodes: overlong forms, surrogates, code points past U+10FFFF and
+// cut sequences are invalid and leave the position where it was.
+TEST(Text, NextCharTakesWellFormedUtf8Only) {
+  struct Case {
+    std::string bytes;
+    std::optional<char32_t> decoded;
+  };
+  const Case cases[] = {
+      {"A", U'A'},
+      {"\xC3\xA9", U'\u00E9'},
+      {"\xE2\x82\xAC", U'\u20AC'},
+      {"\xEF\xBF\xBF", U'\uFFFF'},
+      {"\xF0\x9F\x98\x80", U'\U0001F600'},
+      {"\xF4\x8F\xBF\xBF", U'\U0010FFFF'},
+      {"\xC0\x80", std::nullopt},          // overlong NUL
+      {"\xC1\xBF", std::nullopt},          // overlong
+      {"\xE0\x9F\xBF", std::nullopt},      // overlong three-byte form
+      {"\xF0\x8F\xBF\xBF", std::nullopt},  // overlong four-byte form
+      {"\xED\xA0\x80", std::nullopt},      // surrogate
+      {"\xF4\x90\x80\x80", std::nullopt},  // past U+10FFFF
+      {"\xF5\x80\x80\x80", std::nullopt},
+      {"\xE2\x82", std::nullopt},  // cut short
+      {"\x80", std::nullopt},      // continuation byte alone
+      {"\xC3"
+       "A",
+       std::nullopt},  // a lead byte without its continuation
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.bytes));
+    std::size_t pos = 0;
+    EXPECT_EQ(next_char(c.bytes, pos), c.decoded);
+    EXPECT_EQ(pos, c.decoded ? c.bytes.size() : 0);
+    if (c.decoded) {
+      std::string encoded;
+      append_utf8(encoded, *c.decoded);
+      EXPECT_EQ(encoded, c.bytes);
+    }
   }
 }
 

@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <nlohmann/json.hpp>
 
 #include "fakes/fake_generator.h"
 #include "support/live_server.h"
@@ -18,7 +20,8 @@ namespace {
 using testing::LiveServer;
 using testing::TempDir;
 
-// Opens once; waiting before that blocks.
+// Opens once; waiting before that blocks, for a while: a call that never reaches its prompt
+// fails the test rather than hanging it.
 class Gate {
  public:
   void open() {
@@ -30,7 +33,9 @@ class Gate {
   }
   void wait() {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return open_; });
+    if (!changed_.wait_for(lock, std::chrono::seconds(20), [&] { return open_; })) {
+      ADD_FAILURE() << "the gate was never opened";
+    }
   }
 
  private:
@@ -57,21 +62,24 @@ class WorkerTest : public ::testing::Test {
     };
   }
 
+  // A JSON string literal: Windows paths carry backslashes.
+  static std::string quoted(const std::string& text) { return nlohmann::json(text).dump(); }
+
   static std::string text_call(int id, const std::string& text, const std::string& extra = "") {
     return R"({"jsonrpc":"2.0","id":)" + std::to_string(id) +
-           R"(,"method":"tools/call","params":{"name":"translate_text","arguments":{"text":")" +
-           text + R"(","to":"fr"})" + extra + "}}";
+           R"(,"method":"tools/call","params":{"name":"translate_text","arguments":{"text":)" +
+           quoted(text) + R"(,"to":"fr"})" + extra + "}}";
   }
   // `more` adds arguments, `extra` params.
   static std::string file_call(int id, const std::string& path, const std::string& more = "",
                                const std::string& extra = "") {
     return R"({"jsonrpc":"2.0","id":)" + std::to_string(id) +
-           R"(,"method":"tools/call","params":{"name":"translate_file","arguments":{"path":")" +
-           path + R"(","to":"fr")" + more + "}" + extra + "}}";
+           R"(,"method":"tools/call","params":{"name":"translate_file","arguments":{"path":)" +
+           quoted(path) + R"(,"to":"fr")" + more + "}" + extra + "}}";
   }
   static std::string reply(int id, const std::string& text, bool is_error = false) {
-    return R"({"id":)" + std::to_string(id) + R"(,"jsonrpc":"2.0","result":{"content":[{"text":")" +
-           text + R"(","type":"text"}],"isError":)" + (is_error ? "true" : "false") + "}}";
+    return R"({"id":)" + std::to_string(id) + R"(,"jsonrpc":"2.0","result":{"content":[{"text":)" +
+           quoted(text) + R"(,"type":"text"}],"isError":)" + (is_error ? "true" : "false") + "}}";
   }
   static std::string pong(int id) {
     return R"({"id":)" + std::to_string(id) + R"(,"jsonrpc":"2.0","result":{}})";
@@ -166,7 +174,7 @@ TEST_F(WorkerTest, TextWaitingBehindADocumentRunsAtItsNextPromptBoundary) {
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[1], reply(2, "[xx] Good evening, everyone."));
   EXPECT_EQ(lines[2],
-            reply(1, "Translated 3 paragraphs to French. Wrote:\\n" + dir_.file("doc.fr.txt")));
+            reply(1, "Translated 3 paragraphs to French. Wrote:\n" + dir_.file("doc.fr.txt")));
   EXPECT_EQ(fake_.texts(),
             (std::vector<std::string>{"First paragraph here.", "Good evening, everyone.",
                                       "Second one follows.", "Third and last."}));
@@ -177,7 +185,7 @@ TEST_F(WorkerTest, AnUnwritableOutputIsReportedBeforeTranslating) {
   testing::write_bytes(input, THREE_PARAGRAPHS);
   live_.start();
   const std::string output = dir_.file("missing/out.txt");
-  live_.send(file_call(1, input, R"(,"output_path":")" + output + "\""));
+  live_.send(file_call(1, input, R"(,"output_path":)" + quoted(output)));
   EXPECT_EQ(live_.close(), std::vector<std::string>{reply(
                                1, "cannot write " + output + ": No such file or directory", true)});
   EXPECT_EQ(fake_.calls().size(), 0u);

@@ -2,12 +2,11 @@
 // A fresh directory under the system temporary directory, removed with its content when the
 // test ends, plus small whole-file helpers for test fixtures.
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -18,9 +17,17 @@ namespace quorvel::testing {
 class TempDir {
  public:
   TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "quorvel-test-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
+    const auto base = std::filesystem::temp_directory_path();
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      const auto candidate = base / ("quorvel-test-" + std::to_string(random()));
+      if (std::filesystem::create_directory(candidate)) {
+        std::filesystem::permissions(candidate, std::filesystem::perms::owner_all);
+        path_ = candidate.string();
+        return;
+      }
+    }
+    throw std::runtime_error("no fresh temporary directory");
   }
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;

@@ -1,11 +1,7 @@
 #include "translation/doc/package/zip.h"
 
-#include <fcntl.h>
 #include <fmt/core.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -34,20 +30,9 @@ Result<ZipArchive> ZipArchive::open(const std::string& path, const std::string& 
                                     const std::optional<std::string>& archive_message,
                                     std::string_view kind, const PackageLimits& limits) {
   if (has_nul_byte(path)) return fail(ErrorKind::io, open_message, NUL_IN_PATH);
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return fail(ErrorKind::io, open_message, std::strerror(errno));
-  struct stat st;
-  if (::fstat(fd, &st) != 0) {
-    int err = errno;
-    ::close(fd);
-    return fail(ErrorKind::io, open_message, std::strerror(err));
-  }
-  FILE* file = ::fdopen(fd, "rb");
-  if (file == nullptr) {
-    int err = errno;
-    ::close(fd);
-    return fail(ErrorKind::io, open_message, std::strerror(err));
-  }
+  auto opened = open_read_stream(path);
+  if (!opened) return fail(ErrorKind::io, open_message, opened.error().cause);
+  FILE* file = opened->stream;
 
   zip_error_t error;
   zip_error_init(&error);
@@ -68,7 +53,7 @@ Result<ZipArchive> ZipArchive::open(const std::string& path, const std::string& 
     return archive_failure();
   }
   zip_error_fini(&error);
-  return ZipArchive(archive, static_cast<std::uint64_t>(st.st_size), kind, limits);
+  return ZipArchive(archive, opened->size, kind, limits);
 }
 
 ZipArchive::ZipArchive(ZipArchive&& other) noexcept

@@ -1,6 +1,6 @@
-#include "platform/env.h"
-
 #include <cstdlib>
+
+#include "platform/env.h"
 
 namespace quorvel {
 

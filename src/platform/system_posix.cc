@@ -1,14 +1,11 @@
-#include "platform/system.h"
-
-#include <cstdlib>
-#include <fstream>
-#include <thread>
-
-#if !defined(_WIN32)
 #include <unistd.h>
 
 #include <csignal>
-#endif
+#include <cstdlib>
+#include <fstream>
+
+#include "platform/system.h"
+
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
@@ -16,22 +13,21 @@
 namespace quorvel {
 
 unsigned logical_processor_count() {
-#if defined(_WIN32)
-  return std::thread::hardware_concurrency();
-#else
   long count = sysconf(_SC_NPROCESSORS_ONLN);
   return count > 0 ? static_cast<unsigned>(count) : 0;
-#endif
 }
 
 void ignore_write_signals() {
-#if !defined(_WIN32)
   std::signal(SIGPIPE, SIG_IGN);
   std::signal(SIGXFSZ, SIG_IGN);
-#endif
 }
 
-#if !defined(_WIN32)
+void use_binary_standard_streams() {}
+
+std::vector<std::string> command_line_arguments(int argc, char** argv) {
+  return {argv, argv + argc};
+}
+
 namespace {
 sigset_t stop_signals() {
   sigset_t set;
@@ -41,7 +37,6 @@ sigset_t stop_signals() {
   return set;
 }
 }  // namespace
-#endif
 
 std::optional<uint64_t> available_memory() {
   std::ifstream info("/proc/meminfo");
@@ -67,41 +62,29 @@ std::vector<std::string> loaded_libraries() {
 }
 
 bool stderr_is_terminal() {
-#if !defined(_WIN32)
   return ::isatty(STDERR_FILENO) == 1;
-#else
-  return false;
-#endif
 }
 
 void block_stop_signals() {
-#if !defined(_WIN32)
   sigset_t set = stop_signals();
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
-#endif
 }
 
 int wait_stop_signal() {
-#if !defined(_WIN32)
   sigset_t set = stop_signals();
   int signal = 0;
   while (sigwait(&set, &signal) != 0) {
   }
   return signal;
-#else
-  return 0;
-#endif
 }
 
 void die_of_signal(int signal) {
-#if !defined(_WIN32)
   std::signal(signal, SIG_DFL);
   sigset_t set;
   sigemptyset(&set);
   sigaddset(&set, signal);
   pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
   raise(signal);
-#endif
   std::_Exit(128 + signal);
 }
 
