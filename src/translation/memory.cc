@@ -96,6 +96,13 @@ Opened open_database(const fs::path& file) {
                               SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
   if (opened.rc == SQLITE_OK) {
     sqlite3_busy_timeout(opened.db, BUSY_TIMEOUT_MS);
+    // The file may have been made by something else: none of its triggers or views runs,
+    // and no write may corrupt it on purpose.
+    for (int option : {SQLITE_DBCONFIG_ENABLE_TRIGGER, SQLITE_DBCONFIG_ENABLE_VIEW,
+                       SQLITE_DBCONFIG_TRUSTED_SCHEMA}) {
+      sqlite3_db_config(opened.db, option, 0, nullptr);
+    }
+    sqlite3_db_config(opened.db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
     opened.rc = sqlite3_exec(opened.db, SCHEMA, nullptr, nullptr, nullptr);
   }
   if (opened.rc != SQLITE_OK) {

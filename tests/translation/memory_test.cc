@@ -1,6 +1,7 @@
 #include "translation/memory.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -298,6 +299,47 @@ TEST_F(MemoryTest, DamageFoundOnFirstUseAlsoStartsANewFile) {
   EXPECT_EQ(memory->find(keys[1]), "answer");
   EXPECT_EQ(open()->find(keys[1]), "answer");  // the new file, not the old connection's
   EXPECT_EQ(log_.text().find("memory off"), std::string::npos) << log_.text();
+}
+
+// A file something else made: its triggers never run on our writes, and a view where our
+// table would be turns the memory off, leaving the file as it is.
+TEST_F(MemoryTest, AnotherProgramsTriggersAndViewsNeverRun) {
+  std::filesystem::create_directories(dir_.file("cache"));
+  auto exec = [&](const char* sql) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(file_.c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    sqlite3_close(db);
+  };
+  auto count_log_rows = [&] {
+    sqlite3* db = nullptr;
+    sqlite3_open(file_.c_str(), &db);
+    sqlite3_stmt* stmt = nullptr;
+    sqlite3_prepare_v2(db, "SELECT count(*) FROM log", -1, &stmt, nullptr);
+    sqlite3_step(stmt);
+    int rows = sqlite3_column_int(stmt, 0);
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+    return rows;
+  };
+  exec("CREATE TABLE answers(key BLOB PRIMARY KEY, answer BLOB NOT NULL, bytes INTEGER NOT NULL,"
+       " used INTEGER NOT NULL) WITHOUT ROWID; CREATE TABLE log(x);"
+       "CREATE TRIGGER spy AFTER INSERT ON answers BEGIN INSERT INTO log VALUES(new.answer); END;");
+  const MemoryKey key = memory_key("engine", "prompt", 32, SAMPLED);
+  {
+    auto memory = open();
+    ASSERT_TRUE(memory);
+    memory->store(key, "answer");
+    EXPECT_EQ(memory->find(key), "answer");
+  }
+  EXPECT_EQ(count_log_rows(), 0);
+
+  std::filesystem::remove(file_);
+  exec("CREATE TABLE t(a); CREATE VIEW answers AS SELECT a AS key, a AS answer, 1 AS bytes,"
+       " 1 AS used FROM t;");
+  EXPECT_EQ(open(), nullptr);
+  EXPECT_NE(log_.text().find("translation memory off"), std::string::npos) << log_.text();
+  EXPECT_TRUE(std::filesystem::exists(file_));  // not ours to move or replace
 }
 
 TEST_F(MemoryTest, AnUnusableLocationMeansGoingOnWithoutMemory) {
