@@ -135,6 +135,8 @@ Downloaded fetch(const std::string& url, const fs::path& partial, Transfer& tran
   curl_easy_setopt(curl.get(), CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(curl.get(), CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(curl.get(), CURLOPT_FOLLOWLOCATION, 1L);
+  // Model hubs redirect once or twice, to a storage host; a loop ends here.
+  curl_easy_setopt(curl.get(), CURLOPT_MAXREDIRS, 10L);
   curl_easy_setopt(curl.get(), CURLOPT_FAILONERROR, 1L);
   curl_easy_setopt(curl.get(), CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(curl.get(), CURLOPT_ERRORBUFFER, message);
