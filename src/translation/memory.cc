@@ -143,7 +143,10 @@ Opened replace_damaged(const fs::path& file, std::FILE* log) {
 uint64_t stored_total(sqlite3* db) {
   Statement total(db, "SELECT total(bytes) FROM answers");
   if (total.rc() != SQLITE_OK || sqlite3_step(total.get()) != SQLITE_ROW) return 0;
-  return static_cast<uint64_t>(sqlite3_column_double(total.get(), 0));
+  // Another program's rows may hold any number here, negative or beyond any file.
+  const double bytes = sqlite3_column_double(total.get(), 0);
+  if (!(bytes > 0)) return 0;
+  return bytes < 0x1p63 ? static_cast<uint64_t>(bytes) : uint64_t{1} << 63;
 }
 
 void hash_part(XXH3_state_t* state, std::string_view bytes) {
@@ -305,7 +308,7 @@ void TranslationMemory::evict() {
         std::memcpy(key.data(), blob, key.size());
         victims.push_back(key);
       }
-      dropped += static_cast<uint64_t>(sqlite3_column_int64(oldest.get(), 1));
+      dropped += static_cast<uint64_t>(std::max<int64_t>(0, sqlite3_column_int64(oldest.get(), 1)));
     }
   }
   // After a failure the transaction is left to the connection's close: the connection may
