@@ -2,9 +2,11 @@
 
 #include <fmt/core.h>
 
+#include <algorithm>
 #include <utility>
 
 #include "platform/files_common.h"
+#include "platform/paths.h"
 #include "platform/text.h"
 
 namespace quorvel {
@@ -18,6 +20,36 @@ std::string describe_size(std::uint64_t bytes) {
 }
 
 }  // namespace
+
+bool is_temporary_file_name(std::string_view name) {
+  auto alnum = [](std::string_view text, bool upper_too) {
+    return std::all_of(text.begin(), text.end(), [&](char c) {
+      return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+             (upper_too && c >= 'A' && c <= 'Z');
+    });
+  };
+  if (!name.starts_with('.')) return false;
+  const auto marker = name.rfind(".tmp-");
+  if (marker == std::string_view::npos || marker == 0) return false;
+  std::string_view rest = name.substr(marker + 5);
+  if (rest.size() == 8) return alnum(rest, false);
+  // libzip adds 6 characters on POSIX systems, 8 hexadecimal digits on Windows.
+  return rest.size() >= 15 && rest.size() <= 17 && rest[8] == '.' &&
+         alnum(rest.substr(0, 8), false) && alnum(rest.substr(9), true);
+}
+
+void remove_stale_temporaries(const std::filesystem::path& directory) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const auto now = fs::file_time_type::clock::now();
+  for (fs::directory_iterator it(directory, error), end; !error && it != end; it.increment(error)) {
+    if (!is_temporary_file_name(path_to_utf8(it->path().filename()))) continue;
+    std::error_code ignored;
+    if (!it->is_regular_file(ignored) || it->is_symlink(ignored)) continue;
+    const auto written = it->last_write_time(ignored);
+    if (!ignored && now - written > STALE_TEMPORARY_AGE) fs::remove(it->path(), ignored);
+  }
+}
 
 std::unexpected<Error> too_large(const std::string& path, std::uint64_t max_bytes) {
   return fail(ErrorKind::limit, fmt::format("reading {}: the file is larger than the {} limit",

@@ -161,6 +161,7 @@ Result<PendingFile> PendingFile::create(const std::string& target) {
     replaces_file = true;
   }
 
+  remove_stale_temporaries(directory_of(resolved));
   // Keep the temporary name within NAME_MAX however long the target's name is.
   std::string base = file_name_of(resolved).substr(0, NAME_MAX - 32);
   std::string prefix = directory_of(resolved) + "/." + base + ".tmp-";

@@ -15,6 +15,7 @@
 
 #include "platform/files.h"
 #include "platform/files_common.h"
+#include "platform/paths.h"
 #include "platform/wide_win32.h"
 
 namespace quorvel {
@@ -204,6 +205,7 @@ Result<PendingFile> PendingFile::create(const std::string& target) {
     if (attributes & FILE_ATTRIBUTE_READONLY) mode = _S_IREAD;
   }
 
+  remove_stale_temporaries(path_from_utf8(directory_of(resolved)));
   // Keep the temporary name within the 255 characters of a name however long the target's.
   std::string base = file_name_of(resolved).substr(0, 255 - 32);
   std::string prefix = joined(directory_of(resolved), "." + base + ".tmp-");

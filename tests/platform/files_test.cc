@@ -5,9 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
+#include <vector>
 
+#include "platform/files_common.h"
 #include "support/file_size_limit.h"
 #include "support/temp_dir.h"
 
@@ -158,6 +161,40 @@ TEST(PendingFile, DroppedWithoutCommitLeavesNothing) {
     EXPECT_EQ(dir.list().size(), 1u);  // the temporary file, beside the target
   }
   EXPECT_TRUE(dir.list().empty());
+}
+
+// A write killed half way leaves its hidden temporary files; the next write into the folder
+// removes those of ours that nobody has touched for a while, and nothing else.
+TEST(PendingFile, StaleTemporaryFilesOfOursAreRemoved) {
+  namespace fs = std::filesystem;
+  TempDir dir;
+  const auto old = fs::file_time_type::clock::now() - STALE_TEMPORARY_AGE - std::chrono::minutes(1);
+  struct Case {
+    std::string name;
+    bool old;
+    bool removed;
+  };
+  const std::vector<Case> cases = {
+      {".report.fr.docx.tmp-a1b2c3d4", true, true},
+      {".report.fr.docx.tmp-a1b2c3d4.Xy12Zq", true, true},    // libzip's, beside ours
+      {".report.fr.docx.tmp-a1b2c3d4.0f3a9b2c", true, true},  // libzip's on Windows
+      {".notes.txt.tmp-zzzz9999", false, false},              // a write under way
+      {".notes.txt.tmp-abc", true, false},
+      {".notes.txt.tmp-ABCDEFGH", true, false},
+      {"notes.txt.tmp-a1b2c3d4", true, false},  // not hidden: not ours
+      {".tmp-a1b2c3d4", true, false},
+      {"report.docx", true, false},
+  };
+  for (const auto& c : cases) {
+    write_bytes(dir.file(c.name), "x");
+    if (c.old) fs::last_write_time(dir.file(c.name), old);
+  }
+  fs::create_directory(dir.file(".folder.tmp-a1b2c3d4"));
+  fs::last_write_time(dir.file(".folder.tmp-a1b2c3d4"), old);
+
+  ASSERT_TRUE(write_file_atomic(dir.file("other.txt"), "new"));
+  for (const auto& c : cases) EXPECT_EQ(fs::exists(dir.file(c.name)), !c.removed) << c.name;
+  EXPECT_TRUE(fs::is_directory(dir.file(".folder.tmp-a1b2c3d4")));
 }
 
 }  // namespace
