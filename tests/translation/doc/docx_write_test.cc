@@ -189,6 +189,23 @@ TEST_F(DocxWrite, CopiesEveryEntryInOrderWithFixedOptions) {
   EXPECT_EQ(dir_.list(), (std::vector<std::string>{"report.docx", "report.fr.docx"}));
 }
 
+// Stored in the source, a run of zeros deflates a thousandfold: past the ratio the reader
+// takes for a zip bomb. The translated copy must read back all the same.
+TEST_F(DocxWrite, AnEntryThatWouldDeflatePastTheBombRatioIsStoredAndReadsBack) {
+  items_.push_back({"word/media/zeros.bin", std::string(2 << 20, '\0'), true});
+  write_zip(source_, items_);
+  std::string output = dir_.file("report.fr.docx");
+  ASSERT_TRUE(translate(output));
+  auto again = extract_docx(output);
+  ASSERT_TRUE(again) << again.error().message;
+  auto records = read_zip(output);
+  ASSERT_EQ(records.size(), items_.size());
+  EXPECT_EQ(records.back().method, ZIP_CM_STORE);
+  EXPECT_EQ(records.back().data, items_.back().data);
+  EXPECT_EQ(records[2].method, ZIP_CM_DEFLATE);  // the others as always
+  EXPECT_EQ(dir_.list(), (std::vector<std::string>{"report.docx", "report.fr.docx"}));
+}
+
 TEST_F(DocxWrite, OutputMayReplaceTheSource) {
   ASSERT_TRUE(translate(source_));
   auto records = read_zip(source_);

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <memory>
 #include <optional>
+#include <set>
+#include <string>
 
 #include "platform/files.h"
 #include "platform/text.h"
@@ -165,7 +167,8 @@ Error archive_failure(zip_t* archive) {
 
 // Adds every source entry to `out` with the fixed options; the data is produced later,
 // while zip_close writes the package.
-Result<void> add_entries(zip_t* out, WriteJob& job, const std::vector<ZipEntry>& entries) {
+Result<void> add_entries(zip_t* out, WriteJob& job, const std::vector<ZipEntry>& entries,
+                         const std::set<std::string>& uncompressed) {
   for (std::size_t i = 0; i < entries.size(); ++i) {
     auto* entry = new EntrySource(job, i, entries[i], find_part(job.document, entries[i].name));
     zip_source_t* source = zip_source_function(out, EntrySource::callback, entry);
@@ -179,7 +182,8 @@ Result<void> add_entries(zip_t* out, WriteJob& job, const std::vector<ZipEntry>&
       return std::unexpected(archive_failure(out));
     }
     auto at = static_cast<zip_uint64_t>(index);
-    const bool stored = entries[i].name == job.document.format->stored_entry;
+    const bool stored = entries[i].name == job.document.format->stored_entry ||
+                        uncompressed.contains(entries[i].name);
     if (zip_set_file_compression(out, at, stored ? ZIP_CM_STORE : ZIP_CM_DEFLATE, stored ? 0 : 6) !=
             0 ||
         zip_file_set_dostime(out, at, 0x0000, 0x0021, 0) != 0 ||  // 1980-01-01 00:00:00
@@ -188,6 +192,26 @@ Result<void> add_entries(zip_t* out, WriteJob& job, const std::vector<ZipEntry>&
     }
   }
   return {};
+}
+
+// The entries of the package written at `path` that its reader would refuse as too
+// dense: deflating at our level can pack an entry far tighter than its source did (a stored
+// run of zeros shrinks a thousandfold), and then the translated file could not be read back.
+std::set<std::string> too_dense_entries(const std::string& path, const PackageLimits& limits) {
+  std::set<std::string> names;
+  int code = 0;
+  zip_t* archive = zip_open(path.c_str(), ZIP_RDONLY, &code);
+  if (archive == nullptr) return names;
+  const zip_int64_t count = zip_get_num_entries(archive, 0);
+  for (zip_int64_t i = 0; i < count; ++i) {
+    zip_stat_t st;
+    if (zip_stat_index(archive, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW, &st) != 0) continue;
+    if (st.size > limits.ratio_grace_bytes && st.size / limits.inflate_ratio > st.comp_size) {
+      names.insert(st.name);
+    }
+  }
+  zip_discard(archive);
+  return names;
 }
 
 }  // namespace
@@ -210,26 +234,33 @@ Result<void> write_package(const PackageDocument& document, const Translations& 
   auto pending = PendingFile::create(output_path);
   if (!pending) return creating(pending.error().cause);
   if (auto closed = pending->close_descriptor(); !closed) return creating(closed.error().cause);
-  int zip_error_code = 0;
-  zip_t* out = zip_open(pending->temp_path().c_str(), ZIP_TRUNCATE, &zip_error_code);
-  if (out == nullptr) {
-    zip_error_t error;
-    zip_error_init_with_code(&error, zip_error_code);
-    std::string cause = zip_error_strerror(&error);
-    zip_error_fini(&error);
-    return creating(cause);
-  }
-
-  WriteJob job{*source, document, translations, std::nullopt};
-  auto added = add_entries(out, job, *entries);
-  if (!added) {
-    zip_discard(out);
-    return std::unexpected(added.error());
-  }
-  if (zip_close(out) != 0) {
-    Error error = job.error ? *job.error : archive_failure(out);
-    zip_discard(out);
-    return std::unexpected(error);
+  // Entries deflated past the reading limit are written again stored; stored, an entry is
+  // its own size, so the second pass always reads back.
+  std::set<std::string> uncompressed;
+  for (int pass = 0; pass < 2; ++pass) {
+    int zip_error_code = 0;
+    zip_t* out = zip_open(pending->temp_path().c_str(), ZIP_TRUNCATE, &zip_error_code);
+    if (out == nullptr) {
+      zip_error_t error;
+      zip_error_init_with_code(&error, zip_error_code);
+      std::string cause = zip_error_strerror(&error);
+      zip_error_fini(&error);
+      return creating(cause);
+    }
+    WriteJob job{*source, document, translations, std::nullopt};
+    auto added = add_entries(out, job, *entries, uncompressed);
+    if (!added) {
+      zip_discard(out);
+      return std::unexpected(added.error());
+    }
+    if (zip_close(out) != 0) {
+      Error error = job.error ? *job.error : archive_failure(out);
+      zip_discard(out);
+      return std::unexpected(error);
+    }
+    auto dense = too_dense_entries(pending->temp_path(), format.limits);
+    if (dense.empty()) break;
+    uncompressed.merge(dense);
   }
   if (auto committed = pending->commit(); !committed) {
     return fail(ErrorKind::io, fmt::format("writing {}", output_path), committed.error().cause);
