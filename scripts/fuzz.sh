@@ -39,9 +39,9 @@ for target in "${targets[@]}"; do
   log="build-fuzz/fuzz-$target.log"
   mkdir -p "$work" "$findings"
   echo "== fuzz_$target for ${seconds}s"
-  # Database files and HTTP answers carrying a model header are larger than the other inputs.
+  # Database files, HTTP answers and whole office packages are larger than the other inputs.
   case $target in
-    memory | model_download) max_len=65536 ;;
+    memory | model_download | office_package) max_len=65536 ;;
     *) max_len=16384 ;;
   esac
   status=0
