@@ -236,3 +236,62 @@ test("SIGTERM during a call ends the server promptly and leaves no output", asyn
     fs.rmSync(dir, { recursive: true, force: true });
   }
 });
+
+// One translate_file call on a raw server process, killed with SIGKILL after `killAfterMs`
+// (never when null). Resolves when the process has ended.
+function callThenKill(input, cache, killAfterMs) {
+  const child = spawn(SERVER, [], {
+    env: { PATH: process.env.PATH, TRANSLATE_LLM_MODEL: MODEL, AMBREL_THREADS: "1", XDG_CACHE_HOME: cache },
+    stdio: ["pipe", "pipe", "pipe"],
+  });
+  let stdout = "";
+  let stderr = "";
+  child.stdout.on("data", (chunk) => {
+    stdout += chunk;
+    if (stdout.includes("\n")) child.stdin.end();
+  });
+  child.stderr.on("data", (chunk) => (stderr += chunk));
+  child.stdin.write(JSON.stringify({
+    jsonrpc: "2.0", id: 1, method: "tools/call",
+    params: { name: "translate_file", arguments: { path: input, to: "fr" } },
+  }) + "\n");
+  const timer = killAfterMs === null ? null : setTimeout(() => child.kill("SIGKILL"), killAfterMs);
+  return new Promise((resolve) => child.on("close", (code, signal) => {
+    clearTimeout(timer);
+    resolve({ code, signal, stdout, stderr });
+  }));
+}
+
+test("SIGKILL at any point loses nothing: the output is whole or absent, and the memory resumes", async () => {
+  const dir = tempDir();
+  try {
+    const input = writeDocument(dir, 40);
+    const output = path.join(dir, "long.fr.txt");
+    const started = Date.now();
+    const reference = await callThenKill(input, path.join(dir, "cache-reference"), null);
+    const fullMs = Date.now() - started;
+    assert.match(reference.stdout, /Wrote:/, reference.stderr);
+    const expected = fs.readFileSync(output);
+    fs.rmSync(output);
+
+    // Kills spread over a whole call, the last ones near its end where the file is written;
+    // each later call resumes from the memory the earlier ones left.
+    const cache = path.join(dir, "cache");
+    for (const share of [0.15, 0.3, 0.5, 0.7, 0.85, 0.95, 1.0]) {
+      const run = await callThenKill(input, cache, Math.round(fullMs * share));
+      if (fs.existsSync(output)) assert.ok(fs.readFileSync(output).equals(expected), `half-written output at ${share}`);
+      assert.doesNotMatch(run.stderr, /damaged|memory off/, run.stderr);
+      // Nothing but the input, the output and hidden temporary files of ours.
+      for (const name of fs.readdirSync(dir)) {
+        assert.ok(["long.txt", "long.fr.txt", "cache", "cache-reference"].includes(name) ||
+          /^\.long\.fr\.txt\.tmp-[a-z0-9]{8}$/.test(name), name);
+      }
+    }
+    const last = await callThenKill(input, cache, null);
+    assert.match(last.stdout, /Wrote:/, last.stderr);
+    assert.doesNotMatch(last.stderr, /damaged|memory off/, last.stderr);
+    assert.ok(fs.readFileSync(output).equals(expected));
+  } finally {
+    fs.rmSync(dir, { recursive: true, force: true });
+  }
+});
