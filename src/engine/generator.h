@@ -62,6 +62,10 @@ class Generator {
   /// every later call would end with: a job then fails with it instead of keeping its text
   /// untranslated. Nothing for an engine that can still answer.
   virtual std::optional<Error> lasting_failure() const { return std::nullopt; }
+
+  /// Prompts of this many bytes or more are refused without being read: they could not fit
+  /// even if every token were the vocabulary's longest. Nothing when the generator cannot tell.
+  virtual std::optional<std::size_t> prompt_bytes_limit() const { return std::nullopt; }
 };
 
 /// Passes every call on to another generator: the base of wrappers that own what they wrap.
@@ -81,6 +85,9 @@ class ForwardingGenerator : public Generator {
     return target_.generate_many(prompts, params, on_result, control);
   }
   std::optional<Error> lasting_failure() const override { return target_.lasting_failure(); }
+  std::optional<std::size_t> prompt_bytes_limit() const override {
+    return target_.prompt_bytes_limit();
+  }
 
  private:
   Generator& target_;

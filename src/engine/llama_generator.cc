@@ -230,6 +230,10 @@ Result<std::vector<std::string>> EngineContext::generate_many(
   return results;
 }
 
+std::optional<std::size_t> EngineContext::prompt_bytes_limit() const {
+  return engine_.longest_piece() * context_length();
+}
+
 Result<std::vector<llama_token>> EngineContext::tokenize(std::string_view prompt) const {
   constexpr const char* too_small = "tokenization failed (buffer too small?)";
   // A prompt never has more tokens than bytes, plus the few specials the tokenizer adds.
@@ -257,7 +261,7 @@ Result<EngineContext::Job> EngineContext::prepare(std::string_view prompt, uint3
   // from its size: the tokenizer takes time quadratic in the length of a word and tens of
   // bytes of memory per byte, which a hostile paragraph of megabytes would turn into
   // minutes and gigabytes.
-  if (prompt.size() / engine_.longest_piece() >= context_length()) {
+  if (prompt.size() >= *prompt_bytes_limit()) {
     return std::unexpected(engine_error(fmt::format(
         "prompt too long: {} bytes for a {} token context", prompt.size(), context_length())));
   }

@@ -62,6 +62,8 @@ class EngineContext final : public Generator {
       const std::vector<PromptRequest>& prompts, const SamplingParams& params,
       const OnResult& on_result, const GenerationControl& control = NO_CONTROL) override;
 
+  std::optional<std::size_t> prompt_bytes_limit() const override;
+
   /// Empties the memory (zeroing it only when something is there), so that the next call
   /// starts as on a fresh context.
   void reset();

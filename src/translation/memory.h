@@ -94,6 +94,9 @@ class MemoryGenerator final : public Generator {
       const OnResult& on_result, const GenerationControl& control = NO_CONTROL) override;
 
   std::optional<Error> lasting_failure() const override { return inner_.lasting_failure(); }
+  std::optional<std::size_t> prompt_bytes_limit() const override {
+    return inner_.prompt_bytes_limit();
+  }
 
  private:
   Generator& inner_;

@@ -22,17 +22,40 @@ constexpr float TOP_P = 0.95f;
 constexpr uint32_t SEED = 24301;
 
 constexpr std::size_t DETECTION_SAMPLE_BYTES = 4000;
+// The most one paragraph gives the sample: a paragraph of hundreds of megabytes would
+// otherwise be copied whole (and then read by the detector) to decide its language.
+constexpr std::size_t DETECTION_SEGMENT_BYTES = 64 * 1024;
 
 SamplingParams sampling(float temperature) {
   return {temperature, TOP_K, TOP_P, SEED};
 }
 
-// The leading segments, each followed by a line feed, up to the first one that brings the
-// sample to the limit.
+// The start of `text`, at most `bytes` long, not cutting a character.
+std::string_view utf8_head(std::string_view text, std::size_t bytes) {
+  if (text.size() <= bytes) return text;
+  while (bytes > 0 && (static_cast<unsigned char>(text[bytes]) & 0xC0) == 0x80) --bytes;
+  return text.substr(0, bytes);
+}
+
+// Whether the segment's visible text needs no model, without copying an untagged one.
+bool segment_needs_no_translation(const Segment& segment) {
+  if (segment.tags == TagPolicy::none) return needs_no_translation(segment.text);
+  return needs_no_translation(visible_text(segment));
+}
+
+// The leading segments (at most DETECTION_SEGMENT_BYTES of each), each followed by a line
+// feed, up to the first one that brings the sample to the limit.
 std::string detection_sample(std::span<const Segment> segments) {
   std::string sample;
   for (const auto& segment : segments) {
-    sample += visible_text(segment);
+    if (segment.tags == TagPolicy::none) {
+      sample += utf8_head(segment.text, DETECTION_SEGMENT_BYTES);
+    } else {
+      // Tags take room too: twice the room, then the visible part of that.
+      const Segment head{std::string(utf8_head(segment.text, 2 * DETECTION_SEGMENT_BYTES)),
+                         segment.tags};
+      sample += utf8_head(visible_text(head), DETECTION_SEGMENT_BYTES);
+    }
     const bool full = sample.size() >= DETECTION_SAMPLE_BYTES;
     sample += '\n';
     if (full) break;
@@ -79,11 +102,20 @@ class Reporter {
   GenerationControl control_;
 };
 
+// Whether the model would refuse any prompt holding `text` unread. Such a paragraph keeps
+// its text without a prompt being built: a prompt is another copy of a paragraph that may
+// be hundreds of megabytes.
+bool too_long_for(const Generator& generator, std::string_view text) {
+  const auto limit = generator.prompt_bytes_limit();
+  return limit && text.size() >= *limit;
+}
+
 // One segment with both attempts of the schedule; the first accepted answer, or nothing.
 std::optional<std::string> translate_alone(Generator& generator, const TranslationRequest& request,
                                            const Segment& segment, Progress* progress) {
   const std::string& text = segment.text;
-  if (needs_no_translation(visible_text(segment))) return text;
+  if (segment_needs_no_translation(segment)) return text;
+  if (too_long_for(generator, text)) return std::nullopt;
   const std::string prompt = build_prompt(request, text);
   const uint32_t budget = token_budget(text);
   const Reporter reporter(progress);
@@ -146,8 +178,12 @@ void Batch::plan() {
   std::unordered_map<std::string_view, std::size_t> first_with_text[3];
   for (std::size_t i = 0; i < segments_.size(); ++i) {
     const std::string& text = segments_[i].text;
-    if (needs_no_translation(visible_text(segments_[i]))) {
+    if (segment_needs_no_translation(segments_[i])) {
       settle(i, text);
+      continue;
+    }
+    if (too_long_for(generator_, text)) {
+      settle(i, std::nullopt);
       continue;
     }
     auto& first = first_with_text[static_cast<std::size_t>(segments_[i].tags)];
@@ -205,6 +241,7 @@ void Batch::run_pass(float temperature, bool last) {
   // An error only stops the batch early; what it left unanswered is caught up below.
   (void)generator_.generate_many(prompts, sampling(temperature), on_result, control);
   in_flight_.clear();
+  std::vector<PromptRequest>().swap(prompts);  // each catch-up below builds its own
 
   for (std::size_t j = 0;
        j < pending_.size() && !reporter_.stopped() && !generator_.lasting_failure(); ++j) {

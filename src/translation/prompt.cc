@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include <iterator>
+
 #include "platform/text.h"
 #include "translation/detect.h"
 #include "translation/languages.h"
@@ -17,7 +19,9 @@ constexpr std::string_view INSTRUCTION =
     "Produce only the {2} translation, without any additional explanations or commentary. "
     "Please translate the following {0} text into {2}:\n\n\n{4}";
 
-constexpr std::string_view TURN = "<start_of_turn>user\n{}<end_of_turn>\n<start_of_turn>model\n";
+// The model's chat turn around the instruction.
+constexpr std::string_view TURN_START = "<start_of_turn>user\n";
+constexpr std::string_view TURN_END = "<end_of_turn>\n<start_of_turn>model\n";
 
 struct PromptLanguage {
   std::string_view name;
@@ -43,9 +47,20 @@ std::string build_prompt(const TranslationRequest& request, std::string_view tex
   const std::string source_tag = source_tag_for(request, text);
   const PromptLanguage source = source_language(source_tag);
   const PromptLanguage target = target_language(request.target);
-  const std::string instruction =
-      fmt::format(INSTRUCTION, source.name, source.code, target.name, target.code, trim(text));
-  return fmt::format(TURN, trim(instruction));
+  // Written once into a string of the right size: a paragraph may be hundreds of megabytes,
+  // and formatting in steps would hold several copies of it at once.
+  const std::string_view body = trim(text);
+  std::string prompt;
+  prompt.reserve(TURN_START.size() + INSTRUCTION.size() + 3 * (source.name.size() + target.name.size()) +
+                 source.code.size() + target.code.size() + body.size() + TURN_END.size());
+  prompt += TURN_START;
+  fmt::format_to(std::back_inserter(prompt), INSTRUCTION, source.name, source.code, target.name,
+                 target.code, body);
+  // The instruction starts with a word; only its end may need trimming (an empty text).
+  const std::string_view instruction = std::string_view(prompt).substr(TURN_START.size());
+  prompt.resize(TURN_START.size() + trim(instruction).size());
+  prompt += TURN_END;
+  return prompt;
 }
 
 }  // namespace quorvel

@@ -1,5 +1,7 @@
 #include "translation/doc/plain_text.h"
 
+#include <algorithm>
+
 #include "platform/files.h"
 #include "platform/text.h"
 #include "translation/doc/limits.h"
@@ -45,6 +47,10 @@ class PlainParser {
 
  private:
   static void append_line(std::string& to, std::string_view line) {
+    // Room for the line and its line feed at once: appending the line feed to a line of
+    // hundreds of megabytes would otherwise double the buffer.
+    const std::size_t needed = to.size() + line.size() + 1;
+    if (needed > to.capacity()) to.reserve(std::max(needed, 2 * to.capacity()));
     to += line;
     to += '\n';
   }
@@ -53,11 +59,12 @@ class PlainParser {
     if (!is_blank(paragraph_)) {
       plain_text::SegmentRef ref;
       ref.segment = document_.segments.size();
-      ref.source = paragraph_.substr(0, paragraph_.size() - 1);  // every line ends with '\n'
-      document_.blocks.emplace_back(std::move(ref));
+      paragraph_.pop_back();  // every line ends with '\n'
       document_.segments.push_back(Segment{std::string(trim_end(paragraph_))});
+      ref.source = std::move(paragraph_);
+      document_.blocks.emplace_back(std::move(ref));
     }
-    paragraph_.clear();
+    paragraph_ = std::string();
   }
 
   void flush_literal() { append_literal(document_, literal_); }
@@ -102,7 +109,19 @@ Result<PlainDocument> parse_plain_text(const std::string& path) {
 }
 
 std::string render_plain_text(const PlainDocument& document, const Translations& translations) {
+  // Room for the source's size: exact where paragraphs are kept (a kept paragraph may be
+  // hundreds of megabytes, and growing by doubling would hold twice that), close otherwise.
+  std::size_t source_size = 0;
+  for (const auto& block : document.blocks) {
+    if (const auto* literal = std::get_if<plain_text::Literal>(&block)) {
+      source_size += literal->text.size();
+    } else {
+      const auto& ref = std::get<plain_text::SegmentRef>(block);
+      source_size += ref.source.size() + (ref.line_end ? 1 : 0);
+    }
+  }
   std::string out;
+  out.reserve(source_size);
   for (const auto& block : document.blocks) {
     if (const auto* literal = std::get_if<plain_text::Literal>(&block)) {
       out += literal->text;
