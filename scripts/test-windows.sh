@@ -17,10 +17,12 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 WINE=/usr/lib/wine/wine64
 if [[ ! -f $WINEPREFIX/system.reg ]]; then
   DISPLAY="" $WINE wineboot --init >/dev/null 2>&1
+  # Its server saves the new prefix when it ends, a few seconds after its last program.
+  /usr/lib/wine/wineserver -w
 fi
 # One Wine server kept for all runs (each start of a program would otherwise start one and
-# set the prefix up again), ended at the end.
-/usr/lib/wine/wineserver -p
+# set the prefix up again), ended at the end. One left running by a killed run serves too.
+/usr/lib/wine/wineserver -p 2>/dev/null || true
 trap '/usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
 # The first program of a session starts Wine's own services, which inherit its standard
 # handles and live as long as the server: started here on /dev/null, they cannot hold open
