@@ -51,8 +51,9 @@ std::string build_prompt(const TranslationRequest& request, std::string_view tex
   // and formatting in steps would hold several copies of it at once.
   const std::string_view body = trim(text);
   std::string prompt;
-  prompt.reserve(TURN_START.size() + INSTRUCTION.size() + 3 * (source.name.size() + target.name.size()) +
-                 source.code.size() + target.code.size() + body.size() + TURN_END.size());
+  prompt.reserve(TURN_START.size() + INSTRUCTION.size() +
+                 3 * (source.name.size() + target.name.size()) + source.code.size() +
+                 target.code.size() + body.size() + TURN_END.size());
   prompt += TURN_START;
   fmt::format_to(std::back_inserter(prompt), INSTRUCTION, source.name, source.code, target.name,
                  target.code, body);

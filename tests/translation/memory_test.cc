@@ -322,9 +322,10 @@ TEST_F(MemoryTest, AnotherProgramsTriggersAndViewsNeverRun) {
     sqlite3_close(db);
     return rows;
   };
-  exec("CREATE TABLE answers(key BLOB PRIMARY KEY, answer BLOB NOT NULL, bytes INTEGER NOT NULL,"
-       " used INTEGER NOT NULL) WITHOUT ROWID; CREATE TABLE log(x);"
-       "CREATE TRIGGER spy AFTER INSERT ON answers BEGIN INSERT INTO log VALUES(new.answer); END;");
+  exec(
+      "CREATE TABLE answers(key BLOB PRIMARY KEY, answer BLOB NOT NULL, bytes INTEGER NOT NULL,"
+      " used INTEGER NOT NULL) WITHOUT ROWID; CREATE TABLE log(x);"
+      "CREATE TRIGGER spy AFTER INSERT ON answers BEGIN INSERT INTO log VALUES(new.answer); END;");
   const MemoryKey key = memory_key("engine", "prompt", 32, SAMPLED);
   {
     auto memory = open();
@@ -335,8 +336,9 @@ TEST_F(MemoryTest, AnotherProgramsTriggersAndViewsNeverRun) {
   EXPECT_EQ(count_log_rows(), 0);
 
   std::filesystem::remove(file_);
-  exec("CREATE TABLE t(a); CREATE VIEW answers AS SELECT a AS key, a AS answer, 1 AS bytes,"
-       " 1 AS used FROM t;");
+  exec(
+      "CREATE TABLE t(a); CREATE VIEW answers AS SELECT a AS key, a AS answer, 1 AS bytes,"
+      " 1 AS used FROM t;");
   EXPECT_EQ(open(), nullptr);
   EXPECT_NE(log_.text().find("translation memory off"), std::string::npos) << log_.text();
   EXPECT_TRUE(std::filesystem::exists(file_));  // not ours to move or replace
