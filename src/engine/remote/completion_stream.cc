@@ -2,6 +2,8 @@
 
 #include <fmt/core.h>
 
+#include <utility>
+
 #include "platform/text.h"
 
 namespace quorvel {
@@ -51,9 +53,25 @@ std::expected<void, StreamFault> CompletionStream::feed(std::string_view bytes) 
   if (fault_) return std::unexpected(*fault_);
   if (shape_ == Shape::unknown) {
     const std::string_view start = trim_start(bytes);
-    if (start.empty()) return {};
+    // White space alone does not tell the shape; it belongs to what follows (blank lines, or
+    // the start of the first line), so it is kept, whatever the pieces the bytes came in.
+    if (start.empty()) {
+      if (leading_.size() + bytes.size() > MAX_EVENT_BYTES) {
+        return fault(fmt::format("response line longer than {} bytes", MAX_EVENT_BYTES));
+      }
+      leading_.append(bytes);
+      return {};
+    }
     shape_ = start.front() == '{' ? Shape::document : Shape::events;
+    if (!leading_.empty()) {
+      const std::string held = std::exchange(leading_, std::string());
+      if (auto read = feed_shaped(held); !read) return read;
+    }
   }
+  return feed_shaped(bytes);
+}
+
+std::expected<void, StreamFault> CompletionStream::feed_shaped(std::string_view bytes) {
   if (shape_ == Shape::document) {
     if (pending_.size() + bytes.size() > MAX_EVENT_BYTES) {
       return fault(fmt::format("response larger than {} bytes", MAX_EVENT_BYTES));

@@ -53,6 +53,7 @@ class CompletionStream {
   bool take_news();
 
  private:
+  std::expected<void, StreamFault> feed_shaped(std::string_view bytes);
   std::expected<void, StreamFault> line(std::string_view text);
   std::expected<void, StreamFault> event(std::string_view data);
   std::expected<void, StreamFault> native(const nlohmann::json& object);
@@ -62,6 +63,7 @@ class CompletionStream {
 
   RemoteApi api_;
   enum class Shape { unknown, events, document } shape_ = Shape::unknown;
+  std::string leading_;  // white space before the shape is known, read with what follows
   std::string pending_;  // an incomplete line, or the whole document
   std::string data_;     // the data lines of the event being read
   std::string answer_;
