@@ -45,9 +45,11 @@ for target in "${targets[@]}"; do
     *) max_len=16384 ;;
   esac
   status=0
+  # A time-out counts wall time: 60 s, so that a run at low priority beside other work does
+  # not report a slow moment as a hang.
   cpu_before=$(awk '{print $14 + $15 + $16 + $17}' /proc/$$/stat)
   "build-fuzz/tests/fuzz/fuzz_$target" -max_total_time="$seconds" -max_len=$max_len \
-    -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$findings/" \
+    -timeout=60 -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$findings/" \
     "$work" "tests/fuzz/corpus/$target" >"$log" 2>&1 || status=$?
   cpu_after=$(awk '{print $14 + $15 + $16 + $17}' /proc/$$/stat)
   cpu=$(((cpu_after - cpu_before) / $(getconf CLK_TCK)))
