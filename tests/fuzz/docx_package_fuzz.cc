@@ -11,25 +11,8 @@
 #include <vector>
 
 #include "fuzz_support.h"
+#include "package_entries.h"
 #include "translation/doc/docx.h"
-#include "translation/doc/package/zip.h"
-
-namespace {
-
-// The names in archive order. A copy we wrote always lists: an entry that would deflate
-// past the zip-bomb ratio is written stored.
-std::vector<std::string> entry_names(const std::string& path) {
-  auto archive =
-      quorvel::ZipArchive::open(path, "opening", std::nullopt, "docx", quorvel::DOCX_LIMITS);
-  FUZZ_CHECK(archive.has_value());
-  auto entries = archive->entries();
-  FUZZ_CHECK(entries.has_value());
-  std::vector<std::string> names;
-  for (const auto& entry : *entries) names.push_back(entry.name);
-  return names;
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   namespace fs = std::filesystem;
@@ -55,8 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir)) ++files;
     FUZZ_CHECK(files == (written ? 2u : 1u));
     if (written) {
-      auto copied = entry_names(output);
-      FUZZ_CHECK(copied == entry_names(input));
+      auto copied = quorvel::fuzz::entry_names(output, "docx", quorvel::DOCX_LIMITS);
+      FUZZ_CHECK(copied == quorvel::fuzz::entry_names(input, "docx", quorvel::DOCX_LIMITS));
       auto reread = quorvel::extract_docx(output);
       FUZZ_CHECK(reread.has_value() || reread.error().kind == quorvel::ErrorKind::limit);
     }

@@ -14,24 +14,13 @@
 #include <vector>
 
 #include "fuzz_support.h"
+#include "package_entries.h"
 #include "translation/doc/document.h"
 #include "translation/doc/formats.h"
-#include "translation/doc/package/zip.h"
 
 namespace {
 
 constexpr std::array<std::string_view, 5> EXTENSIONS = {"pptx", "xlsx", "odt", "ods", "odp"};
-
-std::vector<std::string> entry_names(const std::string& path, const quorvel::PackageDocument& doc) {
-  auto archive = quorvel::ZipArchive::open(path, "opening", std::nullopt, doc.format->kind,
-                                           doc.format->limits);
-  FUZZ_CHECK(archive.has_value());
-  auto entries = archive->entries();
-  FUZZ_CHECK(entries.has_value());
-  std::vector<std::string> names;
-  for (const auto& entry : *entries) names.push_back(entry.name);
-  return names;
-}
 
 }  // namespace
 
@@ -67,7 +56,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(files == (written ? 2u : 1u));
     if (written) {
       const auto& package = std::get<quorvel::PackageDocument>(*document);
-      FUZZ_CHECK(entry_names(output, package) == entry_names(input, package));
+      const auto& kind = *package.format;
+      FUZZ_CHECK(quorvel::fuzz::entry_names(output, kind.kind, kind.limits) ==
+                 quorvel::fuzz::entry_names(input, kind.kind, kind.limits));
       auto reread = format->parse(output);
       FUZZ_CHECK(reread.has_value() || reread.error().kind == quorvel::ErrorKind::limit);
     }
