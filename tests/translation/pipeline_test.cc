@@ -137,6 +137,24 @@ TEST(TranslateSegments, TextThatNeedsNoTranslationNeverReachesTheModel) {
   EXPECT_EQ(generator.batch_calls(), 0u);
 }
 
+// A paragraph the model would refuse unread keeps its text without any prompt being built:
+// the prompt would be one more copy of a paragraph that may be hundreds of megabytes.
+TEST(TranslateSegments, AParagraphPastThePromptLimitKeepsItsTextWithoutAPrompt) {
+  class Limited final : public FakeGenerator {
+   public:
+    std::optional<std::size_t> prompt_bytes_limit() const override { return 1000; }
+  } generator;
+  const std::string long_text(1000, 'a');
+  auto segments = segments_of({"Short enough.", long_text});
+  Translations got = translate_segments(generator, TO_GERMAN, segments);
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(got[0], tagged("Short enough."));
+  EXPECT_EQ(got[1], std::nullopt);
+  EXPECT_EQ(generator.texts(), std::vector<std::string>{"Short enough."});
+  EXPECT_EQ(translate_one(generator, TO_GERMAN, long_text), std::nullopt);
+  EXPECT_EQ(generator.calls().size(), 1u);
+}
+
 TEST(TranslateSegments, EqualTrimmedTextsAreTranslatedOnce) {
   FakeGenerator generator;
   auto segments = segments_of(
