@@ -80,7 +80,7 @@ echo
 echo "Totals over every run in $ledger:"
 awk -F'\t' 'NR > 1 {
     cpu[$2] += $3; runs[$2] += $4; cov[$2] = $5 > cov[$2] ? $5 : cov[$2]; n[$2]++
-    if ($8 != "no finding") found[$2]++
+    if ($8 !~ /^no finding/) found[$2]++
   }
   END {
     printf "%-16s %9s %14s %7s %5s %9s\n", "target", "cpu hours", "executions", "max cov", "runs", "findings"
