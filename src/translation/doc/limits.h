@@ -35,6 +35,11 @@ struct PackageLimits {
   /// compresses again. Entries whose data overlap (one compressed stream listed many times)
   /// are refused separately, since no real package holds more compressed bytes than its file.
   std::uint64_t package_bytes = 4096 * MIB;
+
+  /// Whether an entry of these sizes expands past the zip-bomb ratio.
+  constexpr bool too_dense(std::uint64_t size, std::uint64_t compressed_size) const {
+    return size > ratio_grace_bytes && size / inflate_ratio > compressed_size;
+  }
 };
 
 constexpr PackageLimits DOCX_LIMITS{};

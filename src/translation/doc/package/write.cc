@@ -206,9 +206,7 @@ std::set<std::string> too_dense_entries(const std::string& path, const PackageLi
   for (zip_int64_t i = 0; i < count; ++i) {
     zip_stat_t st;
     if (zip_stat_index(archive, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW, &st) != 0) continue;
-    if (st.size > limits.ratio_grace_bytes && st.size / limits.inflate_ratio > st.comp_size) {
-      names.insert(st.name);
-    }
+    if (limits.too_dense(st.size, st.comp_size)) names.insert(st.name);
   }
   zip_discard(archive);
   return names;

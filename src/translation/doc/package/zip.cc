@@ -89,8 +89,7 @@ Result<std::vector<ZipEntry>> ZipArchive::entries() const {
     if (entry.size > limits_->entry_bytes) {
       return limit_error(fmt::format("entry {} is larger than the 4 GiB entry limit", entry.name));
     }
-    if (entry.size > limits_->ratio_grace_bytes &&
-        entry.size / limits_->inflate_ratio > entry.compressed_size) {
+    if (limits_->too_dense(entry.size, entry.compressed_size)) {
       return limit_error(fmt::format("entry {} expands more than {} times (a zip bomb)", entry.name,
                                      limits_->inflate_ratio));
     }
